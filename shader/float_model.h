@@ -1,0 +1,50 @@
+// The two float models, chosen when the plug-in is built.
+//
+// wide:   every formula is evaluated in double precision from its 32-bit
+//         inputs and rounded to float once, where its result is assigned to a
+//         float. This is the Windows build's scheme.
+// single: every operation is rounded to float, and the multiply-adds that the
+//         stages name are fused (one rounding). This is the PowerPC build's
+//         scheme.
+//
+// Stage code writes each formula once, in `real`, and stores it into a float
+// where the value is assigned; the few places where the models differ in more
+// than width ask `kSingleModel` and say why.
+#ifndef STRATAMIX_SHADER_FLOAT_MODEL_H
+#define STRATAMIX_SHADER_FLOAT_MODEL_H
+
+#include <cmath>
+
+#if !defined(STRATAMIX_FLOAT_MODEL_SINGLE) && !defined(STRATAMIX_FLOAT_MODEL_WIDE)
+#error "build with STRATAMIX_FLOAT_MODEL_SINGLE or STRATAMIX_FLOAT_MODEL_WIDE defined"
+#endif
+
+namespace strata {
+
+#if defined(STRATAMIX_FLOAT_MODEL_SINGLE)
+using real = float;
+constexpr bool kSingleModel = true;
+#else
+using real = double;
+constexpr bool kSingleModel = false;
+#endif
+
+// a*b + c: one fused rounding in the single model; in the wide model the
+// double product and sum are exact enough that the store rounds once.
+inline real fused_madd(real a, real b, real c) {
+  if constexpr (kSingleModel) {
+    return std::fma(a, b, c);
+  } else {
+    return a * b + c;
+  }
+}
+
+// Squares and gamma go through the library's power function (pow or powf),
+// never a plain product: the bits of a product and of pow differ.
+inline real power(real base, real exponent) { return std::pow(base, exponent); }
+
+inline real square_root(real x) { return std::sqrt(x); }
+
+}  // namespace strata
+
+#endif  // STRATAMIX_SHADER_FLOAT_MODEL_H
