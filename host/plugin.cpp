@@ -1,0 +1,94 @@
+#include "plugin.h"
+
+#include <stdexcept>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+#endif
+
+namespace strata::host {
+namespace {
+
+#if defined(_WIN32)
+void* open_library(const std::string& path, std::string* error) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr) {
+    *error = "LoadLibrary error " + std::to_string(GetLastError());
+  }
+  return reinterpret_cast<void*>(module);
+}
+void* find_symbol(void* handle, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+void close_library(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+#else
+void* open_library(const std::string& path, std::string* error) {
+  // RTLD_NOW: an unbound mi_phen_eval is reported here, not mid-render.
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    *error = dlerror();
+  }
+  return handle;
+}
+void* find_symbol(void* handle, const char* name) { return dlsym(handle, name); }
+void close_library(void* handle) { dlclose(handle); }
+#endif
+
+template <typename Fn>
+Fn symbol_as(void* handle, const char* name) {
+  return reinterpret_cast<Fn>(find_symbol(handle, name));
+}
+
+}  // namespace
+
+Plugin::Plugin(const std::string& path) : path_(path) {
+  std::string error;
+  handle_ = open_library(path, &error);
+  if (handle_ == nullptr) {
+    throw std::runtime_error("cannot load plug-in " + path + ": " + error);
+  }
+  shader_ = symbol_as<ShaderFn>(handle_, "strataMix");
+  if (shader_ == nullptr) {
+    close_library(handle_);
+    throw std::runtime_error("plug-in " + path + " has no strataMix");
+  }
+  version_ = symbol_as<VersionFn>(handle_, "strataMix_version");
+  init_ = symbol_as<InitFn>(handle_, "strataMix_init");
+  exit_ = symbol_as<ExitFn>(handle_, "strataMix_exit");
+}
+
+Plugin::~Plugin() { close_library(handle_); }
+
+void* Plugin::symbol(const char* name) const { return find_symbol(handle_, name); }
+
+const char* plugin_file_name() {
+#if defined(_WIN32)
+  return "strataMix.dll";
+#else
+  return "strataMix.so";
+#endif
+}
+
+std::string plugin_beside_executable() {
+  std::string self;
+#if defined(_WIN32)
+  char buffer[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  self.assign(buffer, n);
+  const auto slash = self.find_last_of("\\/");
+#else
+  char buffer[4096];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
+  if (n > 0) {
+    self.assign(buffer, static_cast<std::size_t>(n));
+  }
+  const auto slash = self.find_last_of('/');
+#endif
+  const std::string dir = slash == std::string::npos ? "." : self.substr(0, slash);
+  return dir + "/" + plugin_file_name();
+}
+
+}  // namespace strata::host
