@@ -1,17 +1,31 @@
 #include "host.h"
 
 #include <cstddef>
+#include <cstring>
 
 #include "fields.h"
 
 namespace strata::host {
 
-Host::Host() = default;
+Host::Host() : params_(&own_.params), tags_(own_.tags) {}
+
+Host::Host(Placement where) : params_(where.params), tags_(where.tags) {
+  std::memset(params_, 0, sizeof *params_);
+  std::memset(tags_, 0, kTagWords * sizeof *tags_);
+}
+
+std::int32_t Host::tag_distance() const {
+  // The two areas need not belong to one object, so the distance is taken
+  // between addresses rather than by pointer subtraction.
+  const auto params = reinterpret_cast<std::intptr_t>(params_);
+  const auto tags = reinterpret_cast<std::intptr_t>(tags_);
+  return static_cast<std::int32_t>(tags - params);
+}
 
 void Host::connect(std::uint32_t offset, Connection fn) {
-  block_.tags[offset / 4] = offset / 4 + 1;
+  tags_[offset / 4] = offset / 4 + 1;
   connections_[offset / 4] = std::move(fn);
-  record_.connection_offset = offsetof(Block, tags);
+  record_.connection_offset = tag_distance();
 }
 
 void Host::connect_all() {
@@ -23,15 +37,15 @@ void Host::connect_all() {
 }
 
 void Host::disconnect_all() {
-  for (std::size_t i = 0; i < kWords; ++i) {
-    block_.tags[i] = 0;
+  for (std::size_t i = 0; i < kTagWords; ++i) {
+    tags_[i] = 0;
     connections_[i] = nullptr;
   }
   record_.connection_offset = 0;
 }
 
 void Host::set_connection_offset_enabled(bool enabled) {
-  record_.connection_offset = enabled ? static_cast<std::int32_t>(offsetof(Block, tags)) : 0;
+  record_.connection_offset = enabled ? tag_distance() : 0;
 }
 
 Sample Host::make_sample(std::int32_t ray_type, strataMix_vector normal,
@@ -46,13 +60,13 @@ Sample Host::make_sample(std::int32_t ray_type, strataMix_vector normal,
 }
 
 void* Host::evaluate(Sample& sample, void* parameter) const {
-  const auto offset = static_cast<std::uint32_t>(static_cast<const unsigned char*>(parameter) -
-                                                 reinterpret_cast<const unsigned char*>(&block_));
+  const std::uintptr_t offset =
+      reinterpret_cast<std::uintptr_t>(parameter) - reinterpret_cast<std::uintptr_t>(params_);
   if (offset >= sizeof(strataMix_params)) {
     return parameter;  // not a parameter of this host's record
   }
   if (sample.log != nullptr) {
-    sample.log->push_back(offset);
+    sample.log->push_back(static_cast<std::uint32_t>(offset));
   }
   const Connection& fn = connections_[offset / 4];
   if (!fn) {

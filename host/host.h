@@ -5,6 +5,7 @@
 #define STRATAMIX_HOST_HOST_H
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -41,14 +42,30 @@ struct Sample {
   alignas(16) unsigned char value[16];
 };
 
+// Where a host keeps the parameter record and its connection tags: one
+// 32-bit tag word for every 4 bytes of the record, tag i for the parameter
+// that starts at byte 4i. The two areas may lie anywhere, in either order;
+// the connection offset is the distance between them.
+struct Placement {
+  strataMix_params* params;
+  std::uint32_t* tags;
+};
+
 class Host {
  public:
+  static constexpr std::size_t kTagWords = sizeof(strataMix_params) / 4;
+
+  // Keeps the record in the host, its tags right after it.
   Host();
+  // Keeps the record and the tags where the caller says, in memory that
+  // outlives the host; both are zeroed. Lets a test put the record at the
+  // edge of a readable page.
+  explicit Host(Placement where);
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
-  strataMix_params& params() { return block_.params; }
-  const strataMix_params& params() const { return block_.params; }
+  strataMix_params& params() { return *params_; }
+  const strataMix_params& params() const { return *params_; }
 
   // Gives the parameter (or slot) starting at `offset` a non-zero connection
   // tag. Without a connection function its own value is returned.
@@ -66,16 +83,19 @@ class Host {
   void* evaluate(Sample& sample, void* parameter) const;
 
  private:
-  static constexpr std::size_t kWords = sizeof(strataMix_params) / 4;
-  // The tags mirror the record: a parameter's tag lies the record's size
-  // after its first byte.
+  std::int32_t tag_distance() const;
+
+  // The host's own storage: the tags mirror the record, a parameter's tag
+  // lying the record's size after its first byte.
   struct Block {
     strataMix_params params;
-    std::uint32_t tags[kWords];
+    std::uint32_t tags[kTagWords];
   };
-  Block block_{};
+  Block own_{};
+  strataMix_params* params_;
+  std::uint32_t* tags_;
   mi_shader_record record_{0};
-  std::array<Connection, kWords> connections_;
+  std::array<Connection, kTagWords> connections_;
 };
 
 }  // namespace strata::host
