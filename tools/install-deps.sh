@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what the named parts of the build need
-# and the machine lacks. Parts: native (default), cross, fuzz, preview.
+# and the machine lacks. Parts: native (default), cross, fuzz, preview, perf.
 set -euo pipefail
 
 packages_for() {
   case "$1" in
     native) echo "cmake ninja-build g++ libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev" ;;
+    fuzz) echo "clang-14 libclang-rt-14-dev" ;;
+    perf) echo "valgrind gnuplot-nox python3" ;;
     *) echo "install-deps.sh: unknown part '$1'" >&2; exit 2 ;;
   esac
 }
