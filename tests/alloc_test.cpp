@@ -12,6 +12,9 @@
 #include "harness.h"
 #include "paths.h"
 
+// glibc's own allocator under its internal names, which the replacements
+// below call.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 extern "C" {
 void* __libc_malloc(std::size_t size);
 void* __libc_calloc(std::size_t count, std::size_t size);
@@ -19,6 +22,7 @@ void* __libc_realloc(void* p, std::size_t size);
 void* __libc_memalign(std::size_t alignment, std::size_t size);
 void __libc_free(void* p);
 }
+// NOLINTEND(bugprone-reserved-identifier)
 
 namespace {
 
