@@ -129,10 +129,9 @@ struct Case {
   std::uint8_t bitmap[(Host::kTagWords + 7) / 8];
   Reader answers;  // the rest of the input
 
-  bool connected(std::size_t offset) const {
-    const std::size_t word = offset / 4;
-    return offset_enabled && (bitmap[word / 8] >> (word % 8) & 1) != 0;
-  }
+  bool tagged(std::size_t word) const { return (bitmap[word / 8] >> (word % 8) & 1) != 0; }
+  // Whether the shader must ask the renderer for the parameter at `offset`.
+  bool connected(std::size_t offset) const { return offset_enabled && tagged(offset / 4); }
 };
 
 Case decode(const std::uint8_t* data, std::size_t size) {
@@ -157,9 +156,12 @@ struct Answers {
   strataMix_vector normal{};  // the state's normal as the last answer left it
 };
 
+// Gives every tagged word a connected shader that answers from the stream.
+// Words inside a colour or vector get tags too: the shader must never look
+// at them.
 void connect_words(Host& host, const Case& c, Answers& answers) {
   for (std::uint32_t word = 0; word < Host::kTagWords; ++word) {
-    if ((c.bitmap[word / 8] >> (word % 8) & 1) == 0) {
+    if (!c.tagged(word)) {
       continue;
     }
     host.connect(4 * word, [&answers, word](mi_state& state, void* value) {
