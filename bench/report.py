@@ -101,7 +101,9 @@ def main():
         f"(commit {commit}); do not edit by hand.")
     out("")
     out(f"Machine: {machine(report_dir, wide_context)}. Times are medians of "
-        f"{wide_context['repetitions']} Google Benchmark repetitions, in ns of CPU time per "
+        f"{wide_context['repetitions']} Google Benchmark repetitions run in random "
+        "interleaved order (so that a slow spell of the machine spreads over all "
+        "benchmarks), in ns of CPU time per "
         "call (the thread comparison in real time); instruction counts are callgrind's, per call, and do not depend on the "
         "machine's load.")
     out("")

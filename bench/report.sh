@@ -24,7 +24,8 @@ for preset in native native-single; do
   bin=build/$preset/bin
   echo "report.sh: benchmarks, $preset" >&2
   "$bin/strata_bench" --benchmark_repetitions="$repetitions" \
-    --benchmark_report_aggregates_only=true --benchmark_min_time="$min_time" \
+    --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true \
+    --benchmark_min_time="$min_time" \
     --benchmark_out="$out/$preset.json" --benchmark_out_format=json >/dev/null
 
   echo "report.sh: instruction counts, $preset" >&2
