@@ -6,7 +6,6 @@ collected into docs/performance.md and the data file of its plot.
 """
 import json
 import os
-import re
 import subprocess
 import sys
 
@@ -70,12 +69,12 @@ def exit_of(name):
     return 8
 
 
-def path_names(times):
+def path_names(counts):
+    """The paths in the order strata_instructions lists them."""
     names = []
-    for run_name in times:
-        m = re.match(r"floor/(.*)$", run_name)
-        if m:
-            names.append(m.group(1))
+    for name, _ in counts:
+        if name not in names:
+            names.append(name)
     return names
 
 
@@ -87,8 +86,8 @@ def main():
         counts = instructions(os.path.join(report_dir, preset + ".instructions.tsv"))
         results[model] = (times, counts, context)
 
-    wide_times, _, wide_context = results["wide"]
-    names = path_names(wide_times)
+    wide_times, wide_counts, wide_context = results["wide"]
+    names = path_names(wide_counts)
     commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True,
                             text=True).stdout.strip()
 
@@ -104,8 +103,8 @@ def main():
         f"{wide_context['repetitions']} Google Benchmark repetitions run in random "
         "interleaved order (so that a slow spell of the machine spreads over all "
         "benchmarks), in ns of CPU time per "
-        "call (the thread comparison in real time); instruction counts are callgrind's, per call, and do not depend on the "
-        "machine's load.")
+        "call (the thread comparison in real time). Times on a shared virtual machine "
+        "move from run to run; the instruction counts are callgrind's, per call, and do not.")
     out("")
     out("## Summary")
     out("")
