@@ -70,6 +70,13 @@ int32_t strataMix_version(void);
 void strataMix_init(struct mi_state* state, strataMix_params* params, int32_t* init_req);
 void strataMix_exit(void);
 
+#if defined(_WIN32)
+/* The renderer's module handle (an HMODULE), where the library looks up the
+ * renderer's mi_phen_eval at the first connected parameter. A new handle
+ * forgets every function found through the previous one. */
+void miSetModuleHandle(void* module);
+#endif
+
 #ifdef __cplusplus
 }
 
