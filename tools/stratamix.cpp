@@ -7,6 +7,11 @@
 #include "eval.h"
 #include "plugin.h"
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 const char kUsage[] =
@@ -34,6 +39,12 @@ int eval_command(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // Lines end in "\n" on every platform, so that the answers of two builds
+  // compare byte for byte.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+#endif
   try {
     if (argc >= 2 && std::strcmp(argv[1], "eval") == 0) {
       return eval_command(argc, argv);
