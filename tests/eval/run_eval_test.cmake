@@ -1,7 +1,9 @@
 # Runs `stratamix eval` over a file of cases and compares its answers, its
 # messages and its exit status with the expected ones, byte for byte.
+# EMULATOR: the command that runs a cross-built program, "|"-separated.
+string(REPLACE "|" ";" emulator "${EMULATOR}")
 execute_process(
-  COMMAND ${STRATAMIX} eval
+  COMMAND ${emulator} ${STRATAMIX} eval
   INPUT_FILE ${CASES}
   OUTPUT_VARIABLE answers
   ERROR_VARIABLE messages
