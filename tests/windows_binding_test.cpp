@@ -253,6 +253,7 @@ TEST_F(WindowsBinding, ConcurrentFirstLookupsAllFindTheFunction) {
   constexpr int kCalls = 200;
   std::vector<int> wrong(kThreads, 0);
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   StderrCapture err;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([this, t, &wrong] {
