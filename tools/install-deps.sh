@@ -9,7 +9,7 @@ packages_for() {
     # The Windows x86 and PowerPC builds, and what runs their programs: Wine
     # (its 32-bit loader, from the i386 architecture) and qemu-user.
     cross) echo "gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686" \
-                "g++-powerpc-linux-gnu qemu-user wine wine32:i386" ;;
+                "g++-powerpc-linux-gnu qemu-user wine wine64 wine32:i386" ;;
     *) echo "install-deps.sh: unknown part '$1'" >&2; exit 2 ;;
   esac
 }
