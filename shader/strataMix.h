@@ -6,6 +6,16 @@
 
 #include <stdint.h>
 
+/* The plug-in's own build marks the entry points for export where it
+ * declares them; to a renderer or tool that includes this header they are
+ * plain declarations, found by name at run time. */
+#if defined(STRATAMIX_BUILDING_PLUGIN)
+#include "export.h"
+#define STRATAMIX_API STRATAMIX_EXPORT
+#else
+#define STRATAMIX_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -59,16 +69,6 @@ typedef struct strataMix_result {
 /* The renderer's shading state; its layout is known only to the renderer
  * interface (binding/renderer.h). */
 struct mi_state;
-
-/* The plug-in's own build marks the entry points for export where it
- * declares them; to a renderer or tool that includes this header they are
- * plain declarations, found by name at run time. */
-#if defined(STRATAMIX_BUILDING_PLUGIN)
-#include "export.h"
-#define STRATAMIX_API STRATAMIX_EXPORT
-#else
-#define STRATAMIX_API
-#endif
 
 /* The shader: fills one field of *result as its exit decides, may replace the
  * state's surface normal, never writes *params. Returns 1 on every path. */
