@@ -1,6 +1,7 @@
 // stratamix: the command-line tools of the stand-in renderer.
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -12,15 +13,28 @@ namespace {
 const char kUsage[] =
     "usage: stratamix eval [--plugin PATH] < cases.jsonl\n"
     "  Reads one case per line (JSON) and writes one answer per line.\n"
-    "  --plugin PATH  the plug-in to load (default: the one beside stratamix)\n";
+    "  --plugin PATH  the plug-in to load (default: the one beside stratamix, or\n"
+    "                 in an installed tree ../lib/strataMix/ from stratamix)\n";
 
 int usage_error() {
   std::cerr << kUsage;
   return 2;
 }
 
+// The plug-in beside stratamix in a build tree; in an installed tree the
+// plug-in lies in lib/strataMix beside bin.
+std::string default_plugin() {
+  const std::filesystem::path beside = strata::host::plugin_beside_executable();
+  if (std::filesystem::exists(beside)) {
+    return beside.string();
+  }
+  const std::filesystem::path installed = beside.parent_path().parent_path() / "lib" /
+                                          "strataMix" / strata::host::plugin_file_name();
+  return std::filesystem::exists(installed) ? installed.string() : beside.string();
+}
+
 int eval_command(int argc, char** argv) {
-  std::string plugin = strata::host::plugin_beside_executable();
+  std::string plugin = default_plugin();
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc) {
       plugin = argv[++i];
