@@ -4,9 +4,13 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "eval.h"
 #include "plugin.h"
+#if defined(STRATAMIX_WITH_PREVIEW)
+#include "preview.h"
+#endif
 
 namespace {
 
@@ -18,6 +22,9 @@ const char kUsage[] =
 
 int usage_error() {
   std::cerr << kUsage;
+#if defined(STRATAMIX_WITH_PREVIEW)
+  std::cerr << strata::tools::kPreviewUsage;
+#endif
   return 2;
 }
 
@@ -28,8 +35,8 @@ std::string default_plugin() {
   if (std::filesystem::exists(beside)) {
     return beside.string();
   }
-  const std::filesystem::path installed = beside.parent_path().parent_path() / "lib" /
-                                          "strataMix" / strata::host::plugin_file_name();
+  const std::filesystem::path installed =
+      beside.parent_path().parent_path() / "lib" / "strataMix" / strata::host::plugin_file_name();
   return std::filesystem::exists(installed) ? installed.string() : beside.string();
 }
 
@@ -45,12 +52,28 @@ int eval_command(int argc, char** argv) {
   return strata::tools::run_eval(plugin, std::cin, std::cout, std::cerr);
 }
 
+int preview_command(int argc, char** argv) {
+#if defined(STRATAMIX_WITH_PREVIEW)
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  return strata::tools::run_preview(args, default_plugin(), std::cout, std::cerr);
+#else
+  (void)argc;
+  (void)argv;
+  std::cerr << "stratamix: built without the preview (it needs OpenImageIO: "
+               "tools/install-deps.sh preview, then configure again)\n";
+  return 2;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
     if (argc >= 2 && std::strcmp(argv[1], "eval") == 0) {
       return eval_command(argc, argv);
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "preview") == 0) {
+      return preview_command(argc, argv);
     }
     return usage_error();
   } catch (const std::exception& e) {
