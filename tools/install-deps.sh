@@ -6,6 +6,9 @@ set -euo pipefail
 packages_for() {
   case "$1" in
     native) echo "cmake ninja-build g++ libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev" ;;
+    # stratamix preview: OpenImageIO writes the PNG and EXR files and draws
+    # the labels in DejaVu Sans.
+    preview) echo "libopenimageio-dev fonts-dejavu-core" ;;
     *) echo "install-deps.sh: unknown part '$1'" >&2; exit 2 ;;
   esac
 }
