@@ -156,16 +156,22 @@ void set_up_cell(const Sheet& sheet, const Cell& cell, host::Host* host) {
   }
 }
 
-// Where everything lies on the sheet. A column is as wide as its panels or
-// its widest label, whichever is wider; panels and labels are centred in it.
+// Where everything lies on the sheet. Each column is as wide as its panels
+// or its widest label, whichever is wider; panels and labels are centred in
+// it.
 struct Grid {
-  int panels, panel_gap, margin, title_height, row_height, cell_width, column_width, columns, rows,
-      width, height;
+  int panels, panel_gap, margin, title_height, row_height, cell_width, columns, rows, width, height;
+  std::vector<int> column_widths;
+  std::size_t column(std::size_t i) const { return i % static_cast<std::size_t>(columns); }
+  int column_width(std::size_t i) const { return column_widths[column(i)]; }
   int column_x(std::size_t i) const {
-    return margin +
-           static_cast<int>(i % static_cast<std::size_t>(columns)) * (column_width + margin);
+    int x = margin;
+    for (std::size_t c = 0; c < column(i); ++c) {
+      x += column_widths[c] + margin;
+    }
+    return x;
   }
-  int cell_x(std::size_t i) const { return column_x(i) + (column_width - cell_width) / 2; }
+  int cell_x(std::size_t i) const { return column_x(i) + (column_width(i) - cell_width) / 2; }
   int cell_y(std::size_t i) const {
     return title_height + static_cast<int>(i / static_cast<std::size_t>(columns)) * row_height;
   }
@@ -188,17 +194,18 @@ Grid grid_for(const Sheet& sheet, const SheetLayout& layout) {
   g.title_height = layout.font_size * 2 + g.margin / 2;
   g.row_height = layout.cell + layout.font_size * 2;
   g.cell_width = g.panels * layout.cell + (g.panels - 1) * g.panel_gap;
-  int widest = 0;
-  for (const Cell& cell : sheet.cells) {
-    widest = std::max(widest, label_width(cell.label, layout));
-  }
-  g.column_width = std::max(g.cell_width, widest + layout.font_size / 2);
   const int n = static_cast<int>(sheet.cells.size());
   g.columns = std::max(1, std::min(sheet.columns, n));
   g.rows = (n + g.columns - 1) / g.columns;
+  g.column_widths.assign(static_cast<std::size_t>(g.columns), g.cell_width);
+  for (std::size_t i = 0; i < sheet.cells.size(); ++i) {
+    int& w = g.column_widths[g.column(i)];
+    w = std::max(w, label_width(sheet.cells[i].label, layout) + layout.font_size / 2);
+  }
   const int title_width = label_width("strataMix " + sheet.title, layout) + layout.font_size;
-  g.width = std::max(2 * g.margin + g.columns * g.column_width + (g.columns - 1) * g.margin,
-                     2 * g.margin + title_width);
+  g.width = std::max(
+      g.column_x(static_cast<std::size_t>(g.columns - 1)) + g.column_widths.back() + g.margin,
+      2 * g.margin + title_width);
   g.height = g.title_height + g.rows * g.row_height;
   return g;
 }
@@ -332,7 +339,7 @@ SheetImages render_sheet(const Sheet& sheet, host::ShaderFn shader, const SheetL
     draw_text(image, g.margin, g.margin / 2 + layout.font_size + 2, "strataMix " + sheet.title,
               layout.font_size + 2, layout.font, TextAlignX::Left);
     for (std::size_t i = 0; i < sheet.cells.size(); ++i) {
-      draw_text(image, g.column_x(i) + g.column_width / 2,
+      draw_text(image, g.column_x(i) + g.column_width(i) / 2,
                 g.cell_y(i) + layout.cell + layout.font_size * 5 / 4, sheet.cells[i].label,
                 layout.font_size, layout.font, TextAlignX::Center);
     }
