@@ -47,11 +47,19 @@ float apply_contrast(float c, real t) {
 Hsv rgb_to_hsv(float r, float g, float b) {
   // Strict comparisons, in this order: ties keep the earlier channel.
   float lo = r;
-  if (g < lo) lo = g;
-  if (b < lo) lo = b;
+  if (g < lo) {
+    lo = g;
+  }
+  if (b < lo) {
+    lo = b;
+  }
   float hi = r;
-  if (g > hi) hi = g;
-  if (b > hi) hi = b;
+  if (g > hi) {
+    hi = g;
+  }
+  if (b > hi) {
+    hi = b;
+  }
 
   if (hi == lo) {
     return {0.0, 0.0f, hi};

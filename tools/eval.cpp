@@ -115,7 +115,7 @@ void parse_slot(const Field& f, const json& v, unsigned char* slot_address,
       } else {
         parse_floats(v, words, values, where);
       }
-      std::memcpy(slot_address, values, 4 * words);
+      std::memcpy(slot_address, values, sizeof(float) * words);
       return;
     }
   }
@@ -193,6 +193,15 @@ answer color_patterns(strataMix_color c) {
   return patterns(values);
 }
 
+bool same_bits(const float* a, const float* b, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (float_bits(a[i]) != float_bits(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
 struct Shaded {
   std::int32_t returned;
   strataMix_result result;
@@ -237,10 +246,8 @@ answer answer_case(host::ShaderFn shader, const json& input) {
   std::vector<std::uint32_t> log;
   const Shaded first = shade(shader, h, ray_type, normal, 0x7fa11a5e, &log);
   const Shaded second = shade(shader, h, ray_type, normal, 0xffb0b0b0, nullptr);
-  const bool wrote_color =
-      std::memcmp(&first.result.outColor, &second.result.outColor, sizeof(strataMix_color)) == 0;
-  const bool wrote_normal =
-      std::memcmp(&first.result.outNormal, &second.result.outNormal, sizeof(strataMix_vector)) == 0;
+  const bool wrote_color = same_bits(&first.result.outColor.r, &second.result.outColor.r, 4);
+  const bool wrote_normal = same_bits(&first.result.outNormal.x, &second.result.outNormal.x, 3);
 
   answer evaluated = answer::array();
   for (std::uint32_t offset : log) {
