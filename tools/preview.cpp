@@ -277,11 +277,24 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
 
   try {
     const host::Plugin plugin(o.plugin);
+    if (plugin.version() != nullptr && plugin.version()() != 1) {
+      throw std::runtime_error(o.plugin + " follows interface version " +
+                               std::to_string(plugin.version()()) + "; the preview knows 1");
+    }
+    // As a renderer does: the library's init before the first call, its exit
+    // after the last.
+    if (plugin.init() != nullptr) {
+      std::int32_t init_request = 0;
+      plugin.init()(nullptr, nullptr, &init_request);
+    }
     preview::SheetLayout layout =
         preview::layout_for(o.cell.value_or(o.presets.empty() ? 96 : 256));
     layout.aa = o.aa;
     for (const preview::Sheet& sheet : sheets) {
       render_and_write(sheet, plugin.shader(), layout, o, out, err);
+    }
+    if (plugin.exit() != nullptr) {
+      plugin.exit()();
     }
   } catch (const std::runtime_error& e) {
     err << "stratamix preview: " << e.what() << '\n';
