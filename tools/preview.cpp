@@ -161,7 +161,8 @@ std::string read_text(const std::string& path) {
   return text.str();
 }
 
-void write_image(const OIIO::ImageBuf& image, const std::string& path, OIIO::TypeDesc format) {
+void write_image(const OIIO::ImageBuf& image, const std::string& path,
+                 const OIIO::TypeDesc& format) {
   OIIO::ImageBuf copy = image;
   copy.set_write_format(format);
   if (format == OIIO::TypeDesc::FLOAT) {

@@ -211,7 +211,9 @@ Grid grid_for(const Sheet& sheet, const SheetLayout& layout) {
 }
 
 void fill(OIIO::ImageBuf* image, std::initializer_list<float> color) {
-  OIIO::ImageBufAlgo::fill(*image, OIIO::cspan<float>(color.begin(), color.size()));
+  OIIO::ImageBufAlgo::fill(
+      *image,
+      OIIO::cspan<float>(color.begin(), static_cast<OIIO::oiio_span_size_type>(color.size())));
 }
 
 // One panel of the frame into both images at (x0, y0): the result, or the

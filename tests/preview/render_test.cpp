@@ -188,7 +188,7 @@ TEST(Render, TheMeterCountsEverySample) {
   host::Host h;
   preset_host(h, "baseColor = noise(4)\n");
   const View view{64, 64, Shape::swatch, 3};
-  ProgressMeter meter(64u * 64u * 9u);
+  ProgressMeter meter(std::uint64_t{64} * 64 * 9);
   const Frame f = render_frame(h, test::plugin().shader(), view, 2, &meter);
   EXPECT_EQ(meter.done(), meter.total());
   EXPECT_EQ(f.samples, meter.total());
