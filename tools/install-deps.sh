@@ -10,6 +10,9 @@ packages_for() {
     # (its 32-bit loader, from the i386 architecture) and qemu-user.
     cross) echo "gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686" \
                 "g++-powerpc-linux-gnu qemu-user wine wine64 wine32:i386" ;;
+    # stratamix preview: OpenImageIO writes the PNG and EXR files and draws
+    # the labels in DejaVu Sans.
+    preview) echo "libopenimageio-dev fonts-dejavu-core" ;;
     *) echo "install-deps.sh: unknown part '$1'" >&2; exit 2 ;;
   esac
 }
