@@ -40,7 +40,17 @@ struct Sample {
   // null when not recorded.
   std::vector<std::uint32_t>* log;
   alignas(16) unsigned char value[16];
+  // Where the sample lies on the surface, for connections that vary over it
+  // (the preview's textures); the shader never sees these.
+  float u;
+  float v;
 };
+
+// The sample that a state handed out by make_sample belongs to; a connection
+// reaches the sample's surface coordinates through it.
+inline const Sample& sample_of(const mi_state& state) {
+  return *reinterpret_cast<const Sample*>(&state);
+}
 
 // Where a host keeps the parameter record and its connection tags: one
 // 32-bit tag word for every 4 bytes of the record, tag i for the parameter

@@ -42,6 +42,19 @@ Fn symbol_as(void* handle, const char* name) {
   return reinterpret_cast<Fn>(find_symbol(handle, name));
 }
 
+// As a renderer does on Windows: the plug-in finds mi_phen_eval among the
+// exports of the module it is handed, here the host program itself.
+// Elsewhere the dynamic loader binds the plug-in's mi_phen_eval to the host
+// program's, and there is nothing to hand over.
+void hand_over_module([[maybe_unused]] void* handle) {
+#if defined(_WIN32)
+  using SetModuleFn = void (*)(void*);
+  if (const auto set_module = symbol_as<SetModuleFn>(handle, "miSetModuleHandle")) {
+    set_module(GetModuleHandleA(nullptr));
+  }
+#endif
+}
+
 }  // namespace
 
 Plugin::Plugin(const std::string& path) : path_(path) {
@@ -58,6 +71,7 @@ Plugin::Plugin(const std::string& path) : path_(path) {
   version_ = symbol_as<VersionFn>(handle_, "strataMix_version");
   init_ = symbol_as<InitFn>(handle_, "strataMix_init");
   exit_ = symbol_as<ExitFn>(handle_, "strataMix_exit");
+  hand_over_module(handle_);
 }
 
 Plugin::~Plugin() { close_library(handle_); }

@@ -39,8 +39,10 @@ inline real fused_madd(real a, real b, real c) {
   }
 }
 
-// Squares and gamma go through the library's power function (pow or powf),
-// never a plain product: the bits of a product and of pow differ.
+// Squares and gamma are written as the library's power function (pow or
+// powf). For the exponent 2 a correctly rounded pow equals the rounded
+// product, so compilers may fold it into one; for any other exponent the
+// platform's pow decides the last bit.
 inline real power(real base, real exponent) { return std::pow(base, exponent); }
 
 inline real square_root(real x) { return std::sqrt(x); }

@@ -6,6 +6,16 @@
 
 #include <stdint.h>
 
+/* The plug-in's own build marks the entry points for export where it
+ * declares them; to a renderer or tool that includes this header they are
+ * plain declarations, found by name at run time. */
+#if defined(STRATAMIX_BUILDING_PLUGIN)
+#include "export.h"
+#define STRATAMIX_API STRATAMIX_EXPORT
+#else
+#define STRATAMIX_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -62,13 +72,23 @@ struct mi_state;
 
 /* The shader: fills one field of *result as its exit decides, may replace the
  * state's surface normal, never writes *params. Returns 1 on every path. */
-int32_t strataMix(strataMix_result* result, struct mi_state* state, strataMix_params* params);
+STRATAMIX_API int32_t strataMix(strataMix_result* result, struct mi_state* state,
+                                strataMix_params* params);
 
 /* The interface version the library follows: 1. */
-int32_t strataMix_version(void);
-/* Stores 0 through *init_req when params is null; otherwise touches nothing. */
-void strataMix_init(struct mi_state* state, strataMix_params* params, int32_t* init_req);
-void strataMix_exit(void);
+STRATAMIX_API int32_t strataMix_version(void);
+/* Stores 0 through *init_req when params is null (and init_req is not);
+ * otherwise touches nothing. */
+STRATAMIX_API void strataMix_init(struct mi_state* state, strataMix_params* params,
+                                  int32_t* init_req);
+STRATAMIX_API void strataMix_exit(void);
+
+#if defined(_WIN32)
+/* The renderer's module handle (an HMODULE), where the library looks up the
+ * renderer's mi_phen_eval at the first connected parameter. A new handle
+ * forgets every function found through the previous one. */
+STRATAMIX_API void miSetModuleHandle(void* module);
+#endif
 
 #ifdef __cplusplus
 }

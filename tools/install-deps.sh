@@ -5,9 +5,17 @@ set -euo pipefail
 
 packages_for() {
   case "$1" in
-    native) echo "cmake ninja-build g++ libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev" ;;
+    native) echo "cmake ninja-build g++ libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev python3" ;;
+    # The Windows x86 and PowerPC builds, and what runs their programs: Wine
+    # (its 32-bit loader, from the i386 architecture) and qemu-user.
+    cross) echo "gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686" \
+                "g++-powerpc-linux-gnu qemu-user wine wine64 wine32:i386" ;;
+    # stratamix preview: OpenImageIO writes the PNG and EXR files and draws
+    # the labels in DejaVu Sans.
+    preview) echo "libopenimageio-dev fonts-dejavu-core" ;;
+    # The fuzzer (libFuzzer, clang) and the performance report (callgrind, the plot).
     fuzz) echo "clang-14 libclang-rt-14-dev" ;;
-    perf) echo "valgrind gnuplot-nox python3" ;;
+    perf) echo "valgrind gnuplot-nox" ;;
     *) echo "install-deps.sh: unknown part '$1'" >&2; exit 2 ;;
   esac
 }
@@ -24,6 +32,14 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  for pkg in "${missing[@]}"; do
+    arch="${pkg##*:}"
+    if [ "$arch" != "$pkg" ] && [ "$arch" != "$(dpkg --print-architecture)" ] &&
+      ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+      echo "install-deps.sh: adding the $arch architecture"
+      $sudo dpkg --add-architecture "$arch"
+    fi
+  done
   echo "install-deps.sh: installing ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

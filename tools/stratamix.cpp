@@ -1,26 +1,52 @@
 // stratamix: the command-line tools of the stand-in renderer.
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "eval.h"
 #include "plugin.h"
+#if defined(STRATAMIX_WITH_PREVIEW)
+#include "preview.h"
+#endif
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace {
 
 const char kUsage[] =
     "usage: stratamix eval [--plugin PATH] < cases.jsonl\n"
     "  Reads one case per line (JSON) and writes one answer per line.\n"
-    "  --plugin PATH  the plug-in to load (default: the one beside stratamix)\n";
+    "  --plugin PATH  the plug-in to load (default: the one beside stratamix, or\n"
+    "                 in an installed tree ../lib/strataMix/ from stratamix)\n";
 
 int usage_error() {
   std::cerr << kUsage;
+#if defined(STRATAMIX_WITH_PREVIEW)
+  std::cerr << strata::tools::kPreviewUsage;
+#endif
   return 2;
 }
 
+// The plug-in beside stratamix in a build tree; in an installed tree the
+// plug-in lies in lib/strataMix beside bin.
+std::string default_plugin() {
+  const std::filesystem::path beside = strata::host::plugin_beside_executable();
+  if (std::filesystem::exists(beside)) {
+    return beside.string();
+  }
+  const std::filesystem::path installed =
+      beside.parent_path().parent_path() / "lib" / "strataMix" / strata::host::plugin_file_name();
+  return std::filesystem::exists(installed) ? installed.string() : beside.string();
+}
+
 int eval_command(int argc, char** argv) {
-  std::string plugin = strata::host::plugin_beside_executable();
+  std::string plugin = default_plugin();
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc) {
       plugin = argv[++i];
@@ -31,12 +57,34 @@ int eval_command(int argc, char** argv) {
   return strata::tools::run_eval(plugin, std::cin, std::cout, std::cerr);
 }
 
+int preview_command(int argc, char** argv) {
+#if defined(STRATAMIX_WITH_PREVIEW)
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  return strata::tools::run_preview(args, default_plugin(), std::cout, std::cerr);
+#else
+  (void)argc;
+  (void)argv;
+  std::cerr << "stratamix: built without the preview (it needs OpenImageIO: "
+               "tools/install-deps.sh preview, then configure again)\n";
+  return 2;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // Lines end in "\n" on every platform, so that the answers of two builds
+  // compare byte for byte.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+#endif
   try {
     if (argc >= 2 && std::strcmp(argv[1], "eval") == 0) {
       return eval_command(argc, argv);
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "preview") == 0) {
+      return preview_command(argc, argv);
     }
     return usage_error();
   } catch (const std::exception& e) {

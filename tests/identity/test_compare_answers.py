@@ -1,0 +1,82 @@
+"""The rules of tools/compare_answers.py, one answer pair per row: what two
+builds may differ in (NaN patterns; one ulp in a channel that went through
+pow) and what they may not."""
+
+import importlib.util
+import os
+import unittest
+
+_TOOL = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "compare_answers.py")
+_spec = importlib.util.spec_from_file_location("compare_answers", _TOOL)
+compare = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(compare)
+
+BLEND = {"params": {"blendEnable": 1, "blendMode": 3}}
+SOFT_LIGHT = {"params": {"blendEnable": 1, "blendMode": 17}}
+GAMMA = {"params": {"correctEnable": 1, "gamma": "0x40000000"}}
+GAMMA_ONE = {"params": {"correctEnable": 1, "gamma": 1.0}}
+GAMMA_OFF = {"params": {"correctEnable": 0, "gamma": 2.0}}
+
+
+def answer(color=None, normal=None, state=("0x00000000", "0x00000000", "0x3f800000"),
+           evaluated=()):
+    return {"return": 1, "outColor": list(color) if color else None,
+            "outNormal": list(normal) if normal else None, "normal": list(state),
+            "evaluated": list(evaluated)}
+
+
+RED = ("0x3f800000", "0x00000000", "0x00000000", "0x3f800000")
+
+
+def with_red(bits):
+    """RED with its red channel replaced."""
+    return (bits,) + RED[1:]
+
+
+class CompareAnswer(unittest.TestCase):
+    def run_pair(self, case, a, b):
+        tally = compare.Tally()
+        compare.compare_answer(case, a, b, 1, tally)
+        return tally
+
+    def test_rows(self):
+        rows = [
+            # (edge, case, answer a, answer b, one-ulp channels, mismatches)
+            ("same bits", BLEND, answer(RED), answer(RED), 0, 0),
+            ("NaNs of different sign and payload", BLEND,
+             answer(with_red("0x7fc00000")), answer(with_red("0xffc00000")), 0, 0),
+            ("signalling against quiet NaN", BLEND,
+             answer(with_red("0x7fa00000")), answer(with_red("0x7fe00000")), 0, 0),
+            ("NaN against infinity", BLEND,
+             answer(with_red("0x7fc00000")), answer(with_red("0x7f800000")), 0, 1),
+            ("one ulp, soft light", SOFT_LIGHT,
+             answer(with_red("0x3f000000")), answer(with_red("0x3f000001")), 1, 0),
+            ("one ulp, gamma 2", GAMMA,
+             answer(with_red("0x3f000001")), answer(with_red("0x3f000000")), 1, 0),
+            ("one ulp across a binade", GAMMA,
+             answer(with_red("0x3f000000")), answer(with_red("0x3effffff")), 1, 0),
+            ("two ulps, gamma 2", GAMMA,
+             answer(with_red("0x3f000000")), answer(with_red("0x3f000002")), 0, 1),
+            ("one ulp, no pow (mode 3)", BLEND,
+             answer(with_red("0x3f000000")), answer(with_red("0x3f000001")), 0, 1),
+            ("one ulp, gamma exactly 1", GAMMA_ONE,
+             answer(with_red("0x3f000000")), answer(with_red("0x3f000001")), 0, 1),
+            ("one ulp, correction off", GAMMA_OFF,
+             answer(with_red("0x3f000000")), answer(with_red("0x3f000001")), 0, 1),
+            ("+0 against -0, gamma 2", GAMMA,
+             answer(with_red("0x00000000")), answer(with_red("0x80000000")), 0, 1),
+            ("one ulp in the state's normal, gamma 2", GAMMA,
+             answer(RED), answer(RED, state=("0x00000000", "0x00000000", "0x3f800001")), 0, 1),
+            ("written against not written", BLEND, answer(RED), answer(None), 0, 1),
+            ("evaluated lists differ", BLEND,
+             answer(RED, evaluated=["gamma"]), answer(RED, evaluated=[]), 0, 1),
+        ]
+        for edge, case, a, b, one_ulp, mismatches in rows:
+            with self.subTest(edge):
+                tally = self.run_pair(case, a, b)
+                self.assertEqual(tally.one_ulp_channels, one_ulp, tally.mismatches)
+                self.assertEqual(len(tally.mismatches), mismatches, tally.mismatches)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,39 @@
+# Installs the build tree into a fresh prefix and checks the documented
+# layout: exactly these files, the headers as in the sources, and an
+# installed stratamix that finds the installed plug-in.
+set(expected
+  bin/stratamix
+  include/strataMix/strataMix.h
+  include/strataMix/strataMix.mi
+  lib/strataMix/strataMix.so)
+
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
+                RESULT_VARIABLE status OUTPUT_VARIABLE log ERROR_VARIABLE log)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed (${status}):\n${log}")
+endif()
+
+file(GLOB_RECURSE installed RELATIVE ${PREFIX} ${PREFIX}/*)
+list(SORT installed)
+if(NOT installed STREQUAL expected)
+  message(FATAL_ERROR "installed files:\n  ${installed}\nexpected:\n  ${expected}")
+endif()
+
+foreach(header strataMix.h strataMix.mi)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files
+                          ${SOURCE_DIR}/shader/${header} ${PREFIX}/include/strataMix/${header}
+                  RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "include/strataMix/${header} differs from shader/${header}")
+  endif()
+endforeach()
+
+# The installed tool, with no --plugin, runs the installed plug-in.
+file(WRITE ${PREFIX}.case.jsonl "{\"params\": {\"baseColor\": [0.25, 0.5, 0.75, 1]}}\n")
+execute_process(COMMAND ${PREFIX}/bin/stratamix eval INPUT_FILE ${PREFIX}.case.jsonl
+                RESULT_VARIABLE status OUTPUT_VARIABLE answer ERROR_VARIABLE errors)
+if(NOT status EQUAL 0 OR NOT answer MATCHES "\"outColor\":\\[\"0x3e800000\",\"0x3f000000\"")
+  message(FATAL_ERROR "installed stratamix eval: status ${status}\n${answer}${errors}")
+endif()
+message(STATUS "install layout as documented under ${PREFIX}")

@@ -1,0 +1,142 @@
+// The preview's patterns: values hand-checked at chosen points, their ranges
+// over a grid, and the guards for coordinates no texture should meet.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "preview_pattern.h"
+
+namespace strata::preview {
+namespace {
+
+TEST(Pattern, CheckerAlternatesBySquare) {
+  struct Row {
+    float frequency, u, v, expected;
+    const char* edge;
+  };
+  const Row rows[] = {
+      {2, 0.1f, 0.1f, 0, "first square"},
+      {2, 0.6f, 0.1f, 1, "next square across"},
+      {2, 0.1f, 0.6f, 1, "next square up"},
+      {2, 0.6f, 0.6f, 0, "diagonal neighbour"},
+      {2, 0.5f, 0.0f, 1, "a square's edge belongs to the square above it"},
+      {2, -0.1f, 0.1f, 1, "left of the origin"},
+      {8, 0.99f, 0.99f, 0, "last of 8 x 8"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.edge);
+    EXPECT_EQ(checker_at(r.frequency, r.u, r.v), r.expected);
+  }
+}
+
+TEST(Pattern, CoordinatesBeyondTheLatticeAreGuarded) {
+  // Converting these to a lattice index would be undefined; they map to 0.
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  EXPECT_EQ(checker_at(4, nan, 0.1f), 0.0f);
+  EXPECT_EQ(checker_at(4, inf, 0.1f), 0.0f);
+  EXPECT_EQ(checker_at(4, 0.1f, 3e9f), 0.0f);
+  const float n = noise_at(4, nan, -inf);
+  EXPECT_GE(n, 0.0f);
+  EXPECT_LE(n, 1.0f);
+}
+
+TEST(Pattern, RampRunsThroughEvenlySpacedStops) {
+  Pattern p;
+  p.kind = PatternKind::ramp;
+  p.axis = 0;
+  p.stops = {{0, 0, 0, 1}, {1, 0.5f, 0, 1}, {0, 0, 1, 1}};
+  struct Row {
+    float u;
+    Value expected;
+    const char* edge;
+  };
+  const Row rows[] = {
+      {0.0f, {0, 0, 0, 1}, "first stop"},
+      {0.25f, {0.5f, 0.25f, 0, 1}, "halfway to the middle stop"},
+      {0.5f, {1, 0.5f, 0, 1}, "middle stop"},
+      {0.75f, {0.5f, 0.25f, 0.5f, 1}, "halfway to the last stop"},
+      {1.0f, {0, 0, 1, 1}, "last stop"},
+      {-3.0f, {0, 0, 0, 1}, "before the start: the first stop"},
+      {7.0f, {0, 0, 1, 1}, "past the end: the last stop"},
+      {std::numeric_limits<float>::quiet_NaN(), {0, 0, 0, 1}, "NaN: the first stop"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.edge);
+    const Value v = pattern_value(p, r.u, 0.9f, {0, 0, 1});
+    for (std::size_t c = 0; c < 4; ++c) {
+      EXPECT_EQ(v[c], r.expected[c]) << "channel " << c;
+    }
+  }
+  p.axis = 1;
+  EXPECT_EQ(pattern_value(p, 0.0f, 0.5f, {0, 0, 1})[0], 1.0f) << "a v ramp follows v, not u";
+}
+
+TEST(Pattern, NoiseStaysInItsRangeAndIsSmooth) {
+  // Method: sample a fine grid; every value lies in [0, 1], and neighbours
+  // one hundredth of a cell apart differ little.
+  float low = 1, high = 0;
+  for (int j = 0; j < 100; ++j) {
+    for (int i = 0; i < 100; ++i) {
+      const float u = static_cast<float>(i) / 100.0f;
+      const float v = static_cast<float>(j) / 100.0f;
+      const float n = noise_at(5, u, v);
+      ASSERT_GE(n, 0.0f) << "at " << u << ", " << v;
+      ASSERT_LE(n, 1.0f) << "at " << u << ", " << v;
+      EXPECT_LT(std::fabs(noise_at(5, u + 0.002f, v) - n), 0.05f) << "at " << u << ", " << v;
+      low = std::min(low, n);
+      high = std::max(high, n);
+    }
+  }
+  EXPECT_GT(high - low, 0.4f) << "the noise barely varies";
+  EXPECT_EQ(noise_at(5, 0.3f, 0.7f), noise_at(5, 0.3f, 0.7f));
+}
+
+TEST(Pattern, BumpTiltsTheNormalByTheSlope) {
+  // On a flat swatch the frame is tangent +x (u), bitangent +y (v). At u = 0,
+  // v = 1/(4f) the slope along u is the full height and along v zero, so the
+  // normal tilts to (-h, 0, 1) / sqrt(1 + h^2): (-0.6, 0, 0.8) for h = 0.75.
+  const strataMix_vector n = bump_normal(2, 0.75f, 0.0f, 0.125f, {0, 0, 1});
+  EXPECT_NEAR(n.x, -0.6f, 1e-6f);
+  EXPECT_NEAR(n.y, 0.0f, 1e-6f);
+  EXPECT_NEAR(n.z, 0.8f, 1e-6f);
+  // At u = 1/(4f), v = 0 the slope runs along v.
+  const strataMix_vector m = bump_normal(2, 0.75f, 0.125f, 0.0f, {0, 0, 1});
+  EXPECT_NEAR(m.x, 0.0f, 1e-6f);
+  EXPECT_NEAR(m.y, -0.6f, 1e-6f);
+  EXPECT_NEAR(m.z, 0.8f, 1e-6f);
+  // A flat bump leaves the normal as it is.
+  const strataMix_vector flat = bump_normal(2, 0.0f, 0.3f, 0.2f, {0.6f, 0.0f, 0.8f});
+  EXPECT_NEAR(flat.x, 0.6f, 1e-6f);
+  EXPECT_NEAR(flat.z, 0.8f, 1e-6f);
+}
+
+TEST(Pattern, BumpIsUnitLengthOverTheSphereAndAtThePoles) {
+  for (int j = 0; j <= 20; ++j) {
+    for (int i = 0; i <= 20; ++i) {
+      const float theta = static_cast<float>(j) * 0.157079633f;  // 0 to pi
+      const float phi = static_cast<float>(i) * 0.314159265f;    // 0 to 2 pi
+      const strataMix_vector normal{std::sin(theta) * std::sin(phi), std::cos(theta),
+                                    std::sin(theta) * std::cos(phi)};
+      const strataMix_vector b = bump_normal(5, 0.6f, static_cast<float>(i) / 20.0f,
+                                             static_cast<float>(j) / 20.0f, normal);
+      const float length = std::sqrt(b.x * b.x + b.y * b.y + b.z * b.z);
+      EXPECT_NEAR(length, 1.0f, 1e-5f) << "theta " << theta << ", phi " << phi;
+    }
+  }
+}
+
+TEST(Pattern, NamesRoundTrip) {
+  for (PatternKind k :
+       {PatternKind::checker, PatternKind::ramp, PatternKind::noise, PatternKind::bump}) {
+    PatternKind found = PatternKind::checker;
+    ASSERT_TRUE(pattern_kind_named(pattern_name(k), &found)) << pattern_name(k);
+    EXPECT_EQ(found, k) << pattern_name(k);
+  }
+  PatternKind unused;
+  EXPECT_FALSE(pattern_kind_named("marble", &unused));
+}
+
+}  // namespace
+}  // namespace strata::preview

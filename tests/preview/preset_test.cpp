@@ -1,0 +1,187 @@
+// Preview presets: what each line sets in the record, the message each bad
+// line gets, and connected patterns evaluated by the shader through
+// mi_phen_eval.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "preview_preset.h"
+#include "support.h"
+
+namespace strata::preview {
+namespace {
+
+using test::bits;
+
+strataMix_params applied(const std::string& text) {
+  host::Host h;
+  set_preview_defaults(&h.params());
+  apply_preset(parse_preset(text), &h);
+  return h.params();
+}
+
+TEST(Preset, ValuesLandInTheirFields) {
+  const strataMix_params p = applied(
+      "# a comment line\n"
+      "\n"
+      "blendEnable = on\n"
+      "blendMode = 15          # overlay\n"
+      "layerColor = 1 0.5 0 0.25\r\n"
+      "baseColor = 0.2 0.4 0.6\n"
+      "layerWeight[2] = 0.75\n"
+      "layerBalance = 0.25\n"
+      "layerNormal[7] = 1 -2 3\n"
+      "offset = -0\n"
+      "skipPhotons = -7\n"
+      "normalizeNormal = off\n");
+  EXPECT_EQ(p.blendEnable, 1);
+  EXPECT_EQ(p.blendMode, 15);
+  EXPECT_EQ(p.skipPhotons, -7) << "integers keep their sign";
+  EXPECT_EQ(p.normalizeNormal, 0);
+  EXPECT_EQ(p.layerColor.r, 1.0f);
+  EXPECT_EQ(p.layerColor.g, 0.5f);
+  EXPECT_EQ(p.layerColor.b, 0.0f);
+  EXPECT_EQ(p.layerColor.a, 0.25f) << "a CR before the newline is not part of the value";
+  EXPECT_EQ(p.baseColor.b, 0.6f);
+  EXPECT_EQ(p.baseColor.a, 1.0f) << "a colour given as 3 numbers has alpha 1";
+  for (int i = 0; i < 8; ++i) {
+    SCOPED_TRACE("slot " + std::to_string(i));
+    EXPECT_EQ(p.layerWeight[i], i == 2 ? 0.75f : 1.0f) << "only slot 2 is set";
+    EXPECT_EQ(p.layerBalance[i], 0.25f) << "a bare array name sets every slot";
+  }
+  EXPECT_EQ(p.layerNormal[7].y, -2.0f);
+  EXPECT_EQ(p.layerNormal[6].z, 1.0f) << "other slots keep the default normal";
+  EXPECT_EQ(bits(p.offset), 0x80000000u) << "-0 stays negative zero";
+  EXPECT_EQ(p.gamma, 1.0f) << "untouched fields keep the preview's defaults";
+}
+
+TEST(Preset, BadLinesAreNamedWithTheirProblem) {
+  struct Row {
+    const char* text;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"blendMod = 15", "line 1: unknown parameter 'blendMod'"},
+      {"\n\nblendMode 15", "line 3: expected 'name = value'"},
+      {"= 1", "line 1: missing the parameter's name before '='"},
+      {"gamma =", "line 1: missing the value of gamma"},
+      {"blendMode = 1.5",
+       "line 1: blendMode is an integer: '1.5' is not an integer (nor on or off)"},
+      {"blendMode = 1 2", "line 1: blendMode is an integer: expected 1 value, got 2"},
+      {"layerCount = 3000000000", "line 1: '3000000000' is out of range for a 32-bit integer"},
+      {"gamma = 1e39", "line 1: '1e39' is out of range for a float"},
+      {"gamma = two", "line 1: 'two' is not a number"},
+      {"gamma = 1 2", "line 1: gamma is a float: expected 1 number, got 2"},
+      {"layerColor = 1 0", "line 1: layerColor is a colour: expected 3 or 4 numbers, got 2"},
+      {"layerNormal[0] = 1 0", "line 1: layerNormal[0] is a vector: expected 3 numbers, got 2"},
+      {"layerWeight[8] = 1", "line 1: 'layerWeight[8]': the slot must be a number from 0 to 7"},
+      {"layerWeight[x] = 1", "line 1: 'layerWeight[x]': the slot must be a number from 0 to 7"},
+      {"gamma[0] = 1", "line 1: gamma is not a layer array and has no slots"},
+      {"gamma = 2\ncontrast = 1\ngamma = 3", "line 3: gamma is already set on line 1"},
+      {"layerWeight = 1\nlayerWeight[5] = 0", "line 2: layerWeight[5] is already set on line 1"},
+      {"baseColor = marble(3)", "line 1: unknown pattern 'marble' (checker, ramp, noise, bump)"},
+      {"blendMode = checker(2)",
+       "line 1: blendMode is an integer: only colour, vector and float parameters can be "
+       "connected"},
+      {"baseColor = bump(4, 0.5)",
+       "line 1: baseColor is a colour: bump yields a normal and connects only to a vector"},
+      {"baseColor = checker(4", "line 1: checker(...): missing ')' at the end"},
+      {"baseColor = checker()", "line 1: checker(...): missing arguments"},
+      {"baseColor = checker(0)",
+       "line 1: checker(...): the frequency must lie in (0, 10000], not 0"},
+      {"baseColor = checker(nan)",
+       "line 1: checker(...): the frequency must lie in (0, 10000], not nan"},
+      {"baseColor = checker(4, 1 0 0 1)",
+       "line 1: checker(...): expected (frequency) or (frequency, value, value)"},
+      {"baseColor = checker(4, 1 0 0 1, 0 1)",
+       "line 1: baseColor is a colour: expected 3 or 4 numbers, got 2"},
+      {"gamma = ramp(w)", "line 1: ramp(...): the first argument is the axis, u or v, not 'w'"},
+      {"gamma = ramp(u, 2)", "line 1: ramp(...): a ramp needs at least two values"},
+      {"layerNormal[0] = bump(4)", "line 1: bump(...): expected (frequency, height)"},
+      {"layerNormal[0] = bump(4, inf)", "line 1: bump(...): the height must be finite"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.text);
+    try {
+      parse_preset(r.text);
+      ADD_FAILURE() << "accepted";
+    } catch (const PresetError& e) {
+      EXPECT_EQ(std::string(e.what()), r.message);
+    }
+  }
+}
+
+TEST(Preset, TheExamplePresetsParse) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(STRATAMIX_EXAMPLE_PRESETS)) {
+    SCOPED_TRACE(entry.path().string());
+    std::ifstream in(entry.path());
+    std::ostringstream text;
+    text << in.rdbuf();
+    EXPECT_NO_THROW(parse_preset(text.str()));
+    ++count;
+  }
+  EXPECT_GE(count, 2);
+}
+
+// One shader call at (u, v) on a flat surface, as the preview makes it.
+strataMix_result shade_at(host::Host& h, float u, float v) {
+  host::Sample s = h.make_sample(0, {0.0f, 0.0f, 1.0f});
+  s.u = u;
+  s.v = v;
+  strataMix_result r{};
+  test::plugin().shader()(&r, &s.state, &h.params());
+  return r;
+}
+
+TEST(Preset, ConnectedPatternsAreEvaluatedPerSample) {
+  host::Host h;
+  set_preview_defaults(&h.params());
+  apply_preset(parse_preset("baseColor = checker(2, 0 0 0 1, 1 0.5 0.25 1)\n"), &h);
+  // The record keeps the default; the value comes through mi_phen_eval.
+  EXPECT_EQ(h.params().baseColor.r, 0.5f);
+  const strataMix_result dark = shade_at(h, 0.1f, 0.1f);
+  const strataMix_result light = shade_at(h, 0.6f, 0.1f);
+  EXPECT_EQ(dark.outColor.r, 0.0f);
+  EXPECT_EQ(dark.outColor.a, 1.0f);
+  EXPECT_EQ(light.outColor.r, 1.0f);
+  EXPECT_EQ(light.outColor.g, 0.5f);
+  EXPECT_EQ(light.outColor.b, 0.25f);
+}
+
+TEST(Preset, AConnectedFloatFeedsTheShadersArithmetic) {
+  // offset = ramp(u, 0, 1) over a black base: the offset is added to every
+  // channel, so each channel equals u, and alpha 1 + u.
+  host::Host h;
+  set_preview_defaults(&h.params());
+  apply_preset(parse_preset("baseColor = 0 0 0 1\ncorrectEnable = on\noffset = ramp(u, 0, 1)\n"),
+               &h);
+  const strataMix_result r = shade_at(h, 0.25f, 0.9f);
+  EXPECT_EQ(r.outColor.r, 0.25f);
+  EXPECT_EQ(r.outColor.b, 0.25f);
+  EXPECT_EQ(r.outColor.a, 1.25f);
+}
+
+TEST(Preset, AConnectedLayerNormalSeesTheIncomingNormal) {
+  // A bump of height 0 hands back the state's normal as the layer normal;
+  // with weight 1 and balance 0.5 the average of two equal normals is that
+  // normal again.
+  host::Host h;
+  set_preview_defaults(&h.params());
+  apply_preset(parse_preset("normalEnable = on\noutputNormal = on\nlayerCount = 1\n"
+                            "layerEnable[0] = on\nlayerNormal[0] = bump(3, 0)\n"),
+               &h);
+  host::Sample s = h.make_sample(0, {0.6f, 0.0f, 0.8f});
+  strataMix_result r{};
+  test::plugin().shader()(&r, &s.state, &h.params());
+  EXPECT_NEAR(r.outNormal.x, 0.6f, 1e-6f);
+  EXPECT_NEAR(r.outNormal.y, 0.0f, 1e-6f);
+  EXPECT_NEAR(r.outNormal.z, 0.8f, 1e-6f);
+}
+
+}  // namespace
+}  // namespace strata::preview

@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""Compares two builds' answers to the same `stratamix eval` cases, bit for bit.
+
+Every field of every answer must hold the same bits in both, with two
+allowances that the platforms decide, not the plug-in:
+- any two NaNs are equal (x86 and PowerPC make NaNs of different sign and
+  payload);
+- a colour channel that went through the C library's power function may
+  differ by one unit in the last place, since each platform's pow and powf
+  round in their own way: the channels of a case that blends with soft light,
+  reflect or glow (modes 17, 20, 21, whose squares are powers), or that
+  corrects with a gamma other than 1.
+
+usage: compare_answers.py CASES ANSWERS_A ANSWERS_B
+Prints how many cases it compared and how many pow channels differed by one
+unit; exits 1 and lists the differences if any other bits differ.
+"""
+
+import json
+import struct
+import sys
+
+POWER_MODES = {17, 20, 21}
+BIT_FIELDS = ["outColor", "outNormal", "normal"]
+
+
+def float_of(value):
+    """A case's float as the plug-in receives it: a "0x..." pattern, or a
+    JSON number rounded to single precision."""
+    if isinstance(value, str):
+        return struct.unpack("<f", struct.pack("<I", int(value, 16)))[0]
+    return struct.unpack("<f", struct.pack("<f", value))[0]
+
+
+def uses_power(case):
+    """Whether the case's colour may have gone through pow or powf."""
+    p = case.get("params", {})
+    blends_with_power = p.get("blendEnable", 0) != 0 and p.get("blendMode", 0) in POWER_MODES
+    corrects_gamma = p.get("correctEnable", 0) != 0 and float_of(p.get("gamma", 0)) != 1.0
+    return blends_with_power or corrects_gamma
+
+
+def is_nan(bits):
+    return bits & 0x7F800000 == 0x7F800000 and bits & 0x007FFFFF != 0
+
+
+def ordered(bits):
+    """Floats as integers in the order of their values, -0.0 next to +0.0."""
+    return -(bits & 0x7FFFFFFF) if bits & 0x80000000 else bits
+
+
+def ulp_distance(a, b):
+    return abs(ordered(a) - ordered(b))
+
+
+class Tally:
+    def __init__(self):
+        self.cases = 0
+        self.power_cases = 0
+        self.one_ulp_channels = 0
+        self.mismatches = []
+
+
+def compare_channel(a, b, may_differ_by_one, where, tally):
+    bits_a, bits_b = int(a, 16), int(b, 16)
+    if bits_a == bits_b or (is_nan(bits_a) and is_nan(bits_b)):
+        return
+    if may_differ_by_one and ulp_distance(bits_a, bits_b) == 1:
+        tally.one_ulp_channels += 1
+        return
+    tally.mismatches.append("%s: %s against %s" % (where, a, b))
+
+
+def compare_answer(case, a, b, line, tally):
+    """Adds one case's differences to the tally."""
+    tally.cases += 1
+    power = uses_power(case)
+    tally.power_cases += power
+    for key in ("return", "evaluated"):
+        if a.get(key) != b.get(key):
+            tally.mismatches.append("line %d %s: %s against %s" % (line, key, a.get(key), b.get(key)))
+    for field in BIT_FIELDS:
+        va, vb = a.get(field), b.get(field)
+        if va is None or vb is None or len(va) != len(vb):
+            if va != vb:
+                tally.mismatches.append("line %d %s: %s against %s" % (line, field, va, vb))
+            continue
+        for channel, (ca, cb) in enumerate(zip(va, vb)):
+            where = "line %d %s[%d]" % (line, field, channel)
+            compare_channel(ca, cb, power and field == "outColor", where, tally)
+
+
+def compare_files(cases_path, a_path, b_path):
+    tally = Tally()
+    with open(cases_path) as cases, open(a_path) as answers_a, open(b_path) as answers_b:
+        case_lines = [l for l in cases if l.strip()]
+        a_lines = answers_a.read().splitlines()
+        b_lines = answers_b.read().splitlines()
+    if not (len(case_lines) == len(a_lines) == len(b_lines)):
+        tally.mismatches.append("%d cases, %d and %d answers" %
+                                (len(case_lines), len(a_lines), len(b_lines)))
+        return tally
+    for line, (c, a, b) in enumerate(zip(case_lines, a_lines, b_lines), start=1):
+        compare_answer(json.loads(c), json.loads(a), json.loads(b), line, tally)
+    return tally
+
+
+def main(argv):
+    if len(argv) != 4:
+        sys.stderr.write(__doc__)
+        return 2
+    cases_path, a_path, b_path = argv[1:]
+    tally = compare_files(cases_path, a_path, b_path)
+    print("%s against %s: compared %d cases (%d through pow); %d pow channels differed by one "
+          "ulp; %d other differences" % (a_path, b_path, tally.cases, tally.power_cases,
+                                         tally.one_ulp_channels, len(tally.mismatches)))
+    for mismatch in tally.mismatches[:20]:
+        print("  " + mismatch)
+    return 1 if tally.mismatches or tally.cases == 0 else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,307 @@
+#include "preview.h"
+
+#include <OpenImageIO/imagebuf.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+
+#include "plugin.h"
+#include "preview_preset.h"
+#include "preview_render.h"
+#include "preview_sheet.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#define STRATAMIX_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define STRATAMIX_ISATTY(fd) isatty(fd)
+#endif
+
+namespace strata::tools {
+
+const char kPreviewUsage[] =
+    "usage: stratamix preview [options] [PRESET...]\n"
+    "  Without presets, renders the contact sheets (every blend mode, colour\n"
+    "  correction, normal layering); with presets, renders each preset file.\n"
+    "  Writes NAME.png and NAME.exr (float values) into the output folder.\n"
+    "  --out DIR      output folder (default: out)\n"
+    "  --sheet NAME   render only this sheet: blend-modes, color-correct, normals\n"
+    "  --cell N       pixels per side of a cell (default 96; 256 for a preset)\n"
+    "  --shape S      sphere or swatch, for presets (default sphere)\n"
+    "  --aa N         samples per pixel along each axis, 1 to 8 (default 2)\n"
+    "  --threads N    render threads (default: every core)\n"
+    "  --plugin PATH  the plug-in to load\n";
+
+namespace {
+
+using preview::ProgressMeter;
+
+struct Options {
+  std::string out_dir = "out";
+  std::vector<std::string> sheets;
+  std::vector<std::string> presets;
+  std::optional<int> cell;
+  preview::Shape shape = preview::Shape::sphere;
+  int aa = 2;
+  unsigned threads = 0;
+  std::string plugin;
+};
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+int parse_count(const std::string& option, const std::string& text, int low, int high) {
+  int n = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (error != std::errc() || end != text.data() + text.size() || n < low || n > high) {
+    throw UsageError(option + " takes a whole number from " + std::to_string(low) + " to " +
+                     std::to_string(high) + ", not '" + text + "'");
+  }
+  return n;
+}
+
+Options parse_options(const std::vector<std::string>& args, const std::string& default_plugin) {
+  Options o;
+  o.plugin = default_plugin;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool has_value = i + 1 < args.size();
+    if (a.rfind("--", 0) == 0 && !has_value) {
+      throw UsageError(a + " needs a value");
+    }
+    if (a == "--out") {
+      o.out_dir = args[++i];
+    } else if (a == "--sheet") {
+      o.sheets.push_back(args[++i]);
+    } else if (a == "--cell") {
+      o.cell = parse_count(a, args[++i], 8, 4096);
+    } else if (a == "--shape") {
+      if (!preview::shape_named(args[++i], &o.shape)) {
+        throw UsageError("--shape is sphere or swatch, not '" + args[i] + "'");
+      }
+    } else if (a == "--aa") {
+      o.aa = parse_count(a, args[++i], 1, 8);
+    } else if (a == "--threads") {
+      o.threads = static_cast<unsigned>(parse_count(a, args[++i], 1, 1024));
+    } else if (a == "--plugin") {
+      o.plugin = args[++i];
+    } else if (a.rfind("--", 0) == 0) {
+      throw UsageError("unknown option " + a);
+    } else {
+      o.presets.push_back(a);
+    }
+  }
+  if (!o.sheets.empty() && !o.presets.empty()) {
+    throw UsageError("give sheets or presets, not both");
+  }
+  return o;
+}
+
+// A progress line on standard error: kept up to date on a terminal; written
+// elsewhere only once a render has run for a second, and then each second.
+class ProgressLine {
+ public:
+  ProgressLine(std::string label, const ProgressMeter& meter, std::ostream& err)
+      : label_(std::move(label)),
+        meter_(meter),
+        err_(err),
+        tty_(STRATAMIX_ISATTY(2) != 0),
+        start_(Clock::now()),
+        last_(start_) {}
+
+  void tick() {
+    const auto now = Clock::now();
+    const int percent =
+        static_cast<int>(100 * meter_.done() / std::max<std::uint64_t>(1, meter_.total()));
+    if (tty_) {
+      if (percent != shown_) {
+        err_ << '\r' << label_ << ' ' << percent << '%' << std::flush;
+        shown_ = percent;
+      }
+    } else if (now - start_ >= std::chrono::seconds(1) && now - last_ >= std::chrono::seconds(1)) {
+      err_ << label_ << ' ' << percent << "%\n" << std::flush;
+      last_ = now;
+    }
+  }
+
+  // Clears the line on a terminal, so that the summary stands alone.
+  void finish() {
+    if (tty_ && shown_ >= 0) {
+      err_ << "\r\033[K" << std::flush;
+    }
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  std::string label_;
+  const ProgressMeter& meter_;
+  std::ostream& err_;
+  bool tty_;
+  Clock::time_point start_;
+  Clock::time_point last_;
+  int shown_ = -1;
+};
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw std::runtime_error("cannot read " + path);
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write_image(const OIIO::ImageBuf& image, const std::string& path,
+                 const OIIO::TypeDesc& format) {
+  OIIO::ImageBuf copy = image;
+  copy.set_write_format(format);
+  if (format == OIIO::TypeDesc::FLOAT) {
+    copy.specmod().attribute("compression", "zip");
+  }
+  if (!copy.write(path)) {
+    throw std::runtime_error("cannot write " + path + ": " + copy.geterror());
+  }
+}
+
+// "1,234,567"
+std::string grouped(std::uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (auto i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3) {
+    digits.insert(static_cast<std::size_t>(i), ",");
+  }
+  return digits;
+}
+
+// Renders one sheet, writes its two images and reports the figures.
+void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
+                      const preview::SheetLayout& layout, const Options& o, std::ostream& out,
+                      std::ostream& err) {
+  const unsigned threads = o.threads != 0 ? o.threads : preview::render_threads();
+  ProgressMeter meter(preview::sheet_samples(sheet, layout));
+  ProgressLine progress(sheet.name, meter, err);
+  const auto start = std::chrono::steady_clock::now();
+  const preview::SheetImages images =
+      preview::render_sheet(sheet, shader, layout, threads, &meter, [&] { progress.tick(); });
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  progress.finish();
+
+  std::filesystem::create_directories(o.out_dir);
+  const std::string stem = (std::filesystem::path(o.out_dir) / sheet.name).string();
+  write_image(images.display, stem + ".png", OIIO::TypeDesc::UINT8);
+  write_image(images.values, stem + ".exr", OIIO::TypeDesc::FLOAT);
+
+  char figures[160];
+  std::snprintf(figures, sizeof figures, "%.2f s, %.2f M samples/s on %u thread%s", seconds,
+                static_cast<double>(images.samples) / seconds / 1e6, threads,
+                threads == 1 ? "" : "s");
+  out << stem << ".png, " << stem << ".exr: " << sheet.cells.size()
+      << (sheet.cells.size() == 1 ? " cell, " : " cells, ") << grouped(images.samples)
+      << " samples in " << figures << '\n';
+}
+
+// A preset file as a one-cell sheet named after the file.
+preview::Sheet preset_sheet(const std::string& path, const std::string& text,
+                            preview::Shape shape) {
+  const std::string name = std::filesystem::path(path).stem().string();
+  preview::Sheet sheet{name, "preset " + path, shape, 1, {{"result", text}}};
+  if (preview::sheet_panels(sheet) == 2) {
+    sheet.cells[0].label = "result, and the combined normal lit";
+  }
+  return sheet;
+}
+
+}  // namespace
+
+int run_preview(const std::vector<std::string>& args, const std::string& default_plugin,
+                std::ostream& out, std::ostream& err) {
+  Options o;
+  try {
+    o = parse_options(args, default_plugin);
+  } catch (const UsageError& e) {
+    err << "stratamix preview: " << e.what() << '\n' << kPreviewUsage;
+    return 2;
+  }
+
+  // Every sheet and preset is checked before anything is rendered: a bad
+  // preset gets its message and no image.
+  std::vector<preview::Sheet> sheets;
+  bool bad = false;
+  if (o.presets.empty()) {
+    for (preview::Sheet& s : preview::default_sheets()) {
+      bool wanted = o.sheets.empty();
+      for (const std::string& name : o.sheets) {
+        wanted = wanted || name == s.name;
+      }
+      if (wanted) {
+        sheets.push_back(std::move(s));
+      }
+    }
+    for (const std::string& name : o.sheets) {
+      bool known = false;
+      for (const preview::Sheet& s : sheets) {
+        known = known || s.name == name;
+      }
+      if (!known) {
+        err << "stratamix preview: no sheet named '" << name
+            << "' (blend-modes, color-correct, normals)\n";
+        bad = true;
+      }
+    }
+  }
+  for (const std::string& path : o.presets) {
+    try {
+      const std::string text = read_text(path);
+      preview::parse_preset(text);
+      sheets.push_back(preset_sheet(path, text, o.shape));
+    } catch (const preview::PresetError& e) {
+      err << "stratamix preview: " << path << ": " << e.what() << '\n';
+      bad = true;
+    } catch (const std::runtime_error& e) {
+      err << "stratamix preview: " << e.what() << '\n';
+      bad = true;
+    }
+  }
+  if (bad) {
+    return 1;
+  }
+
+  try {
+    const host::Plugin plugin(o.plugin);
+    if (plugin.version() != nullptr && plugin.version()() != 1) {
+      throw std::runtime_error(o.plugin + " follows interface version " +
+                               std::to_string(plugin.version()()) + "; the preview knows 1");
+    }
+    // As a renderer does: the library's init before the first call, its exit
+    // after the last.
+    if (plugin.init() != nullptr) {
+      std::int32_t init_request = 0;
+      plugin.init()(nullptr, nullptr, &init_request);
+    }
+    preview::SheetLayout layout =
+        preview::layout_for(o.cell.value_or(o.presets.empty() ? 96 : 256));
+    layout.aa = o.aa;
+    for (const preview::Sheet& sheet : sheets) {
+      render_and_write(sheet, plugin.shader(), layout, o, out, err);
+    }
+    if (plugin.exit() != nullptr) {
+      plugin.exit()();
+    }
+  } catch (const std::runtime_error& e) {
+    err << "stratamix preview: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace strata::tools

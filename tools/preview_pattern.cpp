@@ -1,0 +1,172 @@
+#include "preview_pattern.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace strata::preview {
+namespace {
+
+constexpr float kTwoPi = 6.28318530717958647692f;
+
+float lerp(float a, float b, float t) { return a + (b - a) * t; }
+
+Value lerp_values(const Value& a, const Value& b, float t) {
+  Value out{};
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    out[i] = lerp(a[i], b[i], t);
+  }
+  return out;
+}
+
+// Clamps to [0, 1]; a NaN becomes 0 so that the stop index below is defined.
+float unit(float t) {
+  if (!(t > 0.0f)) {
+    return 0.0f;
+  }
+  return t < 1.0f ? t : 1.0f;
+}
+
+// A lattice coordinate as an integer. Coordinates this far out (or NaN) are
+// not meaningful for a texture, and converting them would be undefined.
+std::int32_t lattice_index(float x) {
+  if (!(std::fabs(x) < 1.0e6f)) {
+    return 0;
+  }
+  return static_cast<std::int32_t>(std::floor(x));
+}
+
+// An integer hash (the finaliser of MurmurHash3) of a lattice point, as a
+// value in [0, 1].
+float lattice_value(std::int32_t i, std::int32_t j) {
+  std::uint32_t h =
+      static_cast<std::uint32_t>(i) * 0x8da6b343u ^ static_cast<std::uint32_t>(j) * 0xd8163841u;
+  h ^= h >> 16;
+  h *= 0x85ebca6bu;
+  h ^= h >> 13;
+  h *= 0xc2b2ae35u;
+  h ^= h >> 16;
+  return static_cast<float>(h & 0xffffffu) / static_cast<float>(0xffffffu);
+}
+
+float smoothstep(float t) { return t * t * (3.0f - 2.0f * t); }
+
+// Value noise: lattice values blended with a smooth step between points.
+float value_noise(float x, float y) {
+  const std::int32_t i = lattice_index(x);
+  const std::int32_t j = lattice_index(y);
+  const float fx = smoothstep(unit(x - static_cast<float>(i)));
+  const float fy = smoothstep(unit(y - static_cast<float>(j)));
+  const float bottom = lerp(lattice_value(i, j), lattice_value(i + 1, j), fx);
+  const float top = lerp(lattice_value(i, j + 1), lattice_value(i + 1, j + 1), fx);
+  return lerp(bottom, top, fy);
+}
+
+strataMix_vector cross(strataMix_vector a, strataMix_vector b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// Scaled to unit length; a zero or non-finite vector is returned as it is.
+strataMix_vector normalized(strataMix_vector a) {
+  const float length = std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
+  if (!(length > 0.0f) || !std::isfinite(length)) {
+    return a;
+  }
+  return {a.x / length, a.y / length, a.z / length};
+}
+
+// The value of a ramp through evenly spaced stops at t in [0, 1].
+Value ramp_value(const std::vector<Value>& stops, float t) {
+  if (stops.size() == 1) {
+    return stops[0];
+  }
+  const float position = unit(t) * static_cast<float>(stops.size() - 1);
+  auto segment = static_cast<std::size_t>(position);  // position is in [0, stops - 1]
+  if (segment >= stops.size() - 1) {
+    segment = stops.size() - 2;
+  }
+  return lerp_values(stops[segment], stops[segment + 1], position - static_cast<float>(segment));
+}
+
+}  // namespace
+
+bool pattern_kind_named(std::string_view name, PatternKind* kind) {
+  for (PatternKind k :
+       {PatternKind::checker, PatternKind::ramp, PatternKind::noise, PatternKind::bump}) {
+    if (pattern_name(k) == name) {
+      *kind = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string_view pattern_name(PatternKind kind) {
+  switch (kind) {
+    case PatternKind::checker:
+      return "checker";
+    case PatternKind::ramp:
+      return "ramp";
+    case PatternKind::noise:
+      return "noise";
+    case PatternKind::bump:
+      return "bump";
+  }
+  return "?";
+}
+
+float checker_at(float frequency, float u, float v) {
+  const std::int32_t parity = lattice_index(u * frequency) + lattice_index(v * frequency);
+  return (parity & 1) != 0 ? 1.0f : 0.0f;
+}
+
+// Two octaves, the second at twice the frequency and half the weight,
+// scaled back into [0, 1].
+float noise_at(float frequency, float u, float v) {
+  const float coarse = value_noise(u * frequency, v * frequency);
+  const float fine = value_noise(u * frequency * 2.0f + 17.0f, v * frequency * 2.0f + 31.0f);
+  return (coarse + 0.5f * fine) / 1.5f;
+}
+
+strataMix_vector bump_normal(float frequency, float height, float u, float v,
+                             strataMix_vector normal) {
+  const float pu = kTwoPi * frequency * u;
+  const float pv = kTwoPi * frequency * v;
+  const float slope_u = height * std::cos(pu) * std::sin(pv);
+  const float slope_v = height * std::sin(pu) * std::cos(pv);
+  // The tangent runs along +u where the normal faces the viewer (+z); near
+  // the poles of y another axis keeps the frame defined.
+  const strataMix_vector up =
+      std::fabs(normal.y) < 0.999f ? strataMix_vector{0, 1, 0} : strataMix_vector{1, 0, 0};
+  const strataMix_vector tangent = normalized(cross(up, normal));
+  const strataMix_vector bitangent = cross(normal, tangent);
+  return normalized({normal.x - slope_u * tangent.x - slope_v * bitangent.x,
+                     normal.y - slope_u * tangent.y - slope_v * bitangent.y,
+                     normal.z - slope_u * tangent.z - slope_v * bitangent.z});
+}
+
+Value pattern_value(const Pattern& p, float u, float v, strataMix_vector normal) {
+  switch (p.kind) {
+    case PatternKind::checker:
+      return checker_at(p.frequency, u, v) < 0.5f ? p.stops[0] : p.stops[1];
+    case PatternKind::ramp:
+      return ramp_value(p.stops, p.axis == 0 ? u : v);
+    case PatternKind::noise:
+      return lerp_values(p.stops[0], p.stops[1], noise_at(p.frequency, u, v));
+    case PatternKind::bump: {
+      const strataMix_vector n = bump_normal(p.frequency, p.height, u, v, normal);
+      return {n.x, n.y, n.z, 0.0f};
+    }
+  }
+  return {};
+}
+
+host::Connection pattern_connection(Pattern p, host::FieldKind kind) {
+  return [p = std::move(p), kind](mi_state& state, void* value) {
+    const host::Sample& sample = host::sample_of(state);
+    const Value v = pattern_value(p, sample.u, sample.v, state.normal);
+    std::memcpy(value, v.data(), host::slot_size(kind));
+  };
+}
+
+}  // namespace strata::preview

@@ -1,0 +1,65 @@
+// The preview's built-in procedural shaders: textures that a colour, vector or
+// float parameter can be connected to, evaluated by the host through
+// mi_phen_eval at each sample from the sample's surface coordinates.
+#ifndef STRATAMIX_TOOLS_PREVIEW_PATTERN_H
+#define STRATAMIX_TOOLS_PREVIEW_PATTERN_H
+
+#include <array>
+#include <string_view>
+#include <vector>
+
+#include "fields.h"
+#include "host.h"
+#include "strataMix.h"
+
+namespace strata::preview {
+
+enum class PatternKind {
+  checker,  // squares alternating between two values
+  ramp,     // a linear run through its values along u or v
+  noise,    // smooth value noise between two values
+  bump,     // a field of bumps, yielding a perturbed surface normal
+};
+
+// One value of a parameter's type: a colour's four channels, a vector's
+// three components or one float, in the first words.
+using Value = std::array<float, 4>;
+
+struct Pattern {
+  PatternKind kind = PatternKind::checker;
+  // Squares, noise cells or bumps per unit of u and v.
+  float frequency = 1.0f;
+  // ramp: 0 runs along u, 1 along v.
+  int axis = 0;
+  // bump: the slope of the bumps, 0 flat.
+  float height = 0.0f;
+  // The values the pattern runs between: two for checker and noise, two or
+  // more for ramp (evenly spaced stops), none for bump.
+  std::vector<Value> stops;
+};
+
+// The pattern's name as a preset writes it ("checker"), or false.
+bool pattern_kind_named(std::string_view name, PatternKind* kind);
+std::string_view pattern_name(PatternKind kind);
+
+// The pattern's value at (u, v), in the width of its stops, for a surface
+// whose normal is `normal` (bump perturbs that normal).
+Value pattern_value(const Pattern& p, float u, float v, strataMix_vector normal);
+
+// The connection that evaluates the pattern for a parameter of `kind`.
+host::Connection pattern_connection(Pattern p, host::FieldKind kind);
+
+// Scalar patterns in [0, 1] before their values are applied; exposed for the
+// tests.
+float checker_at(float frequency, float u, float v);
+float noise_at(float frequency, float u, float v);
+
+// The bumped normal: the surface normal tilted by the slope of the height
+// field height * sin(2 pi f u) * sin(2 pi f v) / (2 pi f), in a tangent frame
+// built from the normal alone, then normalised.
+strataMix_vector bump_normal(float frequency, float height, float u, float v,
+                             strataMix_vector normal);
+
+}  // namespace strata::preview
+
+#endif  // STRATAMIX_TOOLS_PREVIEW_PATTERN_H

@@ -1,0 +1,231 @@
+#include "preview_render.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace strata::preview {
+namespace {
+
+constexpr float kPi = 3.14159265358979323846f;
+
+float dot(strataMix_vector a, strataMix_vector b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+strataMix_vector unit_vector(strataMix_vector a) {
+  const float length = std::sqrt(dot(a, a));
+  return {a.x / length, a.y / length, a.z / length};
+}
+
+// The preview's light: from the upper left, in front of the surface; the
+// viewer looks down -z, and the highlight lies halfway between the two.
+const strataMix_vector kLight = unit_vector({-0.45f, 0.55f, 0.7f});
+const strataMix_vector kHalfway = unit_vector({kLight.x, kLight.y, kLight.z + 1.0f});
+constexpr float kAmbient = 0.06f;
+constexpr float kDiffuse = 0.80f;
+constexpr float kSpecular = 0.30f;
+constexpr float kShininess = 40.0f;
+
+// Where one sample lies: on the surface or not, its normal and coordinates.
+struct SurfacePoint {
+  bool hit;
+  strataMix_vector normal;
+  float u;
+  float v;
+};
+
+// x and y in [0, 1] across the view, y downward as the image runs.
+SurfacePoint surface_at(Shape shape, float x, float y) {
+  if (shape == Shape::swatch) {
+    return {true, {0.0f, 0.0f, 1.0f}, x, 1.0f - y};
+  }
+  const float sx = 2.0f * x - 1.0f;
+  const float sy = 1.0f - 2.0f * y;
+  const float r2 = sx * sx + sy * sy;
+  if (r2 > 1.0f) {
+    return {false, {0.0f, 0.0f, 0.0f}, 0.0f, 0.0f};
+  }
+  const float sz = std::sqrt(1.0f - r2);
+  // The visible half of the sphere spans u and v over [0, 1].
+  const float u = 0.5f + std::atan2(sx, sz) / kPi;
+  const float v = 0.5f + std::asin(std::clamp(sy, -1.0f, 1.0f)) / kPi;
+  return {true, {sx, sy, sz}, u, v};
+}
+
+// The four floats a pixel shows of one call's result.
+std::array<float, 4> result_of(ResultKind kind, const strataMix_result& r) {
+  if (kind == ResultKind::normal_vector) {
+    return {r.outNormal.x, r.outNormal.y, r.outNormal.z, 1.0f};
+  }
+  return {r.outColor.r, r.outColor.g, r.outColor.b, r.outColor.a};
+}
+
+// Renders row y of the frame with the calling thread's sample; returns the
+// number of shader calls.
+std::uint64_t render_row(host::Host& host, host::ShaderFn shader, const View& view, int y,
+                         host::Sample* sample, Frame* frame) {
+  const float inv = 1.0f / static_cast<float>(view.aa);
+  const float per_pixel = static_cast<float>(view.aa * view.aa);
+  std::uint64_t calls = 0;
+  for (int x = 0; x < view.width; ++x) {
+    std::array<float, 4> sum{};
+    strataMix_vector normal_sum{0.0f, 0.0f, 0.0f};
+    int hits = 0;
+    for (int sy = 0; sy < view.aa; ++sy) {
+      for (int sx = 0; sx < view.aa; ++sx) {
+        const float fx = (static_cast<float>(x) + (static_cast<float>(sx) + 0.5f) * inv) /
+                         static_cast<float>(view.width);
+        const float fy = (static_cast<float>(y) + (static_cast<float>(sy) + 0.5f) * inv) /
+                         static_cast<float>(view.height);
+        const SurfacePoint p = surface_at(view.shape, fx, fy);
+        if (!p.hit) {
+          continue;
+        }
+        sample->state.normal = p.normal;
+        sample->u = p.u;
+        sample->v = p.v;
+        strataMix_result r{};
+        shader(&r, &sample->state, &host.params());
+        const std::array<float, 4> value = result_of(frame->kind, r);
+        for (std::size_t c = 0; c < 4; ++c) {
+          sum[c] += value[c];
+        }
+        normal_sum.x += sample->state.normal.x;
+        normal_sum.y += sample->state.normal.y;
+        normal_sum.z += sample->state.normal.z;
+        ++hits;
+      }
+    }
+    const auto pixel = static_cast<std::size_t>(y) * static_cast<std::size_t>(view.width) +
+                       static_cast<std::size_t>(x);
+    frame->coverage[pixel] = static_cast<float>(hits) / per_pixel;
+    calls += static_cast<std::uint64_t>(hits);
+    if (hits == 0) {
+      continue;
+    }
+    const float n = static_cast<float>(hits);
+    for (std::size_t c = 0; c < 4; ++c) {
+      frame->result[pixel * 4 + c] = sum[c] / n;
+    }
+    frame->normal[pixel * 3 + 0] = normal_sum.x / n;
+    frame->normal[pixel * 3 + 1] = normal_sum.y / n;
+    frame->normal[pixel * 3 + 2] = normal_sum.z / n;
+  }
+  return calls;
+}
+
+}  // namespace
+
+bool shape_named(std::string_view name, Shape* shape) {
+  if (name == "swatch") {
+    *shape = Shape::swatch;
+    return true;
+  }
+  if (name == "sphere") {
+    *shape = Shape::sphere;
+    return true;
+  }
+  return false;
+}
+
+ResultKind result_kind(const strataMix_params& params) {
+  if (params.normalEnable == 0) {
+    return ResultKind::color;
+  }
+  if (params.outputNormal != 0) {
+    return ResultKind::normal_vector;
+  }
+  return params.normalAsColor != 0 ? ResultKind::normal_color : ResultKind::color;
+}
+
+unsigned render_threads() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+Frame render_frame(host::Host& host, host::ShaderFn shader, const View& view, unsigned threads,
+                   ProgressMeter* meter, const std::function<void()>& tick) {
+  Frame frame;
+  frame.width = view.width;
+  frame.height = view.height;
+  frame.kind = result_kind(host.params());
+  frame.normal_stage = host.params().normalEnable != 0;
+  const auto pixels = static_cast<std::size_t>(view.width) * static_cast<std::size_t>(view.height);
+  frame.result.assign(pixels * 4, 0.0f);
+  frame.normal.assign(pixels * 3, 0.0f);
+  frame.coverage.assign(pixels, 0.0f);
+  const auto samples_per_row = static_cast<std::uint64_t>(view.width) *
+                               static_cast<std::uint64_t>(view.aa) *
+                               static_cast<std::uint64_t>(view.aa);
+
+  std::atomic<int> next_row{0};
+  std::atomic<std::uint64_t> calls{0};
+  std::mutex mutex;
+  std::condition_variable finished;
+  unsigned running = std::max(1u, threads);
+
+  // Each worker takes the next row until none is left; rows are written by
+  // one thread each, so the frame needs no lock.
+  auto work = [&] {
+    // The eye ray's type: no gate stops it.
+    host::Sample sample = host.make_sample(0, {0.0f, 0.0f, 1.0f});
+    std::uint64_t mine = 0;
+    for (int y = next_row++; y < view.height; y = next_row++) {
+      mine += render_row(host, shader, view, y, &sample, &frame);
+      if (meter != nullptr) {
+        meter->add(samples_per_row);
+      }
+    }
+    calls += mine;
+    const std::lock_guard<std::mutex> lock(mutex);
+    --running;
+    finished.notify_one();
+  };
+
+  std::vector<std::thread> workers;
+  for (unsigned i = 0, n = running; i < n; ++i) {
+    workers.emplace_back(work);
+  }
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return running == 0; })) {
+      if (tick) {
+        lock.unlock();
+        tick();
+        lock.lock();
+      }
+    }
+  }
+  for (std::thread& t : workers) {
+    t.join();
+  }
+  frame.samples = calls;
+  return frame;
+}
+
+float lit(strataMix_vector n) {
+  const float length = std::sqrt(dot(n, n));
+  if (std::isnan(length)) {
+    return length;
+  }
+  if (!(length > 0.0f)) {
+    return 0.0f;
+  }
+  const strataMix_vector unit{n.x / length, n.y / length, n.z / length};
+  const float diffuse = std::max(0.0f, dot(unit, kLight));
+  const float specular = std::pow(std::max(0.0f, dot(unit, kHalfway)), kShininess);
+  return kAmbient + kDiffuse * diffuse + kSpecular * specular;
+}
+
+std::array<float, 3> display_color(ResultKind kind, const float* rgba) {
+  std::array<float, 3> out{};
+  for (std::size_t c = 0; c < 3; ++c) {
+    if (!std::isfinite(rgba[c])) {
+      return {1.0f, 0.0f, 1.0f};
+    }
+    const float v = kind == ResultKind::color ? rgba[c] : 0.5f * rgba[c] + 0.5f;
+    out[c] = std::clamp(v, 0.0f, 1.0f);
+  }
+  return out;
+}
+
+}  // namespace strata::preview

@@ -1,0 +1,94 @@
+// The preview renderer: runs the plug-in over the pixels of a sphere or a
+// flat swatch on every core, one host Sample per thread and one shared Host
+// record, and keeps the shader's results as it gave them.
+#ifndef STRATAMIX_TOOLS_PREVIEW_RENDER_H
+#define STRATAMIX_TOOLS_PREVIEW_RENDER_H
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "host.h"
+#include "strataMix.h"
+
+namespace strata::preview {
+
+enum class Shape {
+  swatch,  // a flat square facing the viewer: u runs right, v up, normal (0, 0, 1)
+  sphere,  // a unit sphere seen from the front: u along longitude, v along latitude
+};
+
+bool shape_named(std::string_view name, Shape* shape);
+
+// What the shader hands back, decided by the record's switches (the preview
+// sends eye rays, which no gate stops).
+enum class ResultKind {
+  color,          // outColor holds a colour
+  normal_vector,  // outNormal holds the combined normal
+  normal_color,   // outColor holds the combined normal as (x, y, z, 1)
+};
+
+ResultKind result_kind(const strataMix_params& params);
+
+struct View {
+  int width = 96;
+  int height = 96;
+  Shape shape = Shape::swatch;
+  // Samples per pixel along each axis: aa * aa shader calls per pixel.
+  int aa = 1;
+};
+
+// One rendered picture. Pixels off the surface have coverage 0 and hold 0.
+struct Frame {
+  int width = 0;
+  int height = 0;
+  ResultKind kind = ResultKind::color;
+  // Whether the normal stage ran, so that `normal` holds the combined normal.
+  bool normal_stage = false;
+  // RGBA per pixel: the shader's result as it comes (a normal as x, y, z, 1),
+  // averaged over the pixel's samples on the surface.
+  std::vector<float> result;
+  // xyz per pixel: the state's surface normal after each call, averaged.
+  std::vector<float> normal;
+  // Per pixel: the fraction of its samples that hit the surface.
+  std::vector<float> coverage;
+  std::uint64_t samples = 0;  // shader calls made
+};
+
+// Counts the samples done across threads, for a progress line.
+class ProgressMeter {
+ public:
+  explicit ProgressMeter(std::uint64_t total) : total_(total) {}
+  void add(std::uint64_t samples) { done_.fetch_add(samples, std::memory_order_relaxed); }
+  std::uint64_t done() const { return done_.load(std::memory_order_relaxed); }
+  std::uint64_t total() const { return total_; }
+
+ private:
+  std::uint64_t total_;
+  std::atomic<std::uint64_t> done_{0};
+};
+
+// Worker threads a render uses: every core the machine reports, at least 1.
+unsigned render_threads();
+
+// Renders `view` with the host's record and connections on `threads`
+// threads. `tick`, if given, runs on the calling thread about every 100 ms
+// while the workers run; `meter`, if given, counts the samples.
+Frame render_frame(host::Host& host, host::ShaderFn shader, const View& view, unsigned threads,
+                   ProgressMeter* meter = nullptr, const std::function<void()>& tick = {});
+
+// The brightness of a surface with normal n under the preview's one light
+// (from the upper left, in front), with a little ambient and a highlight.
+// The normal is normalised first; a zero normal gives 0, a NaN gives NaN.
+float lit(strataMix_vector n);
+
+// The colour shown for a pixel's result on screen, in [0, 1]: a colour
+// clamped, a normal mapped from [-1, 1]; NaN or infinity shows magenta.
+std::array<float, 3> display_color(ResultKind kind, const float* rgba);
+
+}  // namespace strata::preview
+
+#endif  // STRATAMIX_TOOLS_PREVIEW_RENDER_H
