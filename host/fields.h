@@ -5,11 +5,26 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace strata::host {
+
+// A float's 32-bit pattern, and the float a pattern holds: the tools and the
+// tests name floats by their bits, so that NaN payloads and -0.0 survive.
+inline std::uint32_t float_bits(float f) {
+  std::uint32_t u = 0;
+  std::memcpy(&u, &f, sizeof u);
+  return u;
+}
+
+inline float float_from_bits(std::uint32_t u) {
+  float f = 0.0f;
+  std::memcpy(&f, &u, sizeof f);
+  return f;
+}
 
 enum class FieldKind { integer, scalar, color, vector };
 

@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
+#include "renderer.h"
+
 namespace strata::host {
 namespace {
 
 constexpr strataMix_vector kIncoming{0.0f, 0.0f, 1.0f};
 constexpr std::int32_t kRayEye = 0;
-constexpr std::int32_t kRayReflect = 2;
-constexpr std::int32_t kRayRefract = 3;
 constexpr std::int32_t kRayPhoton = 9;
 constexpr std::int32_t kModeCount = 23;
 

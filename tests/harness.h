@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fields.h"
 #include "host.h"
 #include "plugin.h"
 
@@ -23,17 +24,8 @@ constexpr bool kSingleModel =
     false;
 #endif
 
-inline std::uint32_t bits(float f) {
-  std::uint32_t u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
-
-inline float from_bits(std::uint32_t u) {
-  float f;
-  std::memcpy(&f, &u, sizeof f);
-  return f;
-}
+inline constexpr auto& bits = host::float_bits;
+inline constexpr auto& from_bits = host::float_from_bits;
 
 // A pattern the shader never computes from the inputs the tests give: a
 // result field still holding it after a call was not written.

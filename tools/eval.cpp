@@ -23,22 +23,11 @@ using nlohmann::json;
 using answer = nlohmann::ordered_json;
 using host::Field;
 using host::FieldKind;
+using host::float_bits;
 
 struct BadCase : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-
-std::uint32_t float_bits(float f) {
-  std::uint32_t u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
-
-float bits_float(std::uint32_t u) {
-  float f;
-  std::memcpy(&f, &u, sizeof f);
-  return f;
-}
 
 std::string pattern(std::uint32_t u) {
   char text[11];
@@ -55,7 +44,7 @@ float parse_float(const json& v, const std::string& where) {
         s.find_first_not_of("0123456789abcdefABCDEF", 2) != std::string::npos) {
       throw BadCase(where + ": \"" + s + "\" is not a 32-bit pattern such as \"0x7fc00000\"");
     }
-    return bits_float(static_cast<std::uint32_t>(std::stoul(s.substr(2), nullptr, 16)));
+    return host::float_from_bits(static_cast<std::uint32_t>(std::stoul(s.substr(2), nullptr, 16)));
   }
   if (!v.is_number()) {
     throw BadCase(where + ": expected a number or a \"0x%08x\" pattern, got " + v.dump());
@@ -212,7 +201,7 @@ Shaded shade(host::ShaderFn shader, host::Host& h, std::int32_t ray_type, strata
              std::uint32_t fill, std::vector<std::uint32_t>* log) {
   host::Sample sample = h.make_sample(ray_type, normal, log);
   Shaded s;
-  const float fill_value = bits_float(fill);
+  const float fill_value = host::float_from_bits(fill);
   s.result.outColor = {fill_value, fill_value, fill_value, fill_value};
   s.result.outNormal = {fill_value, fill_value, fill_value};
   s.returned = shader(&s.result, &sample.state, &h.params());

@@ -3,8 +3,8 @@
 #define STRATAMIX_TESTS_PREVIEW_SUPPORT_H
 
 #include <cstdint>
-#include <cstring>
 
+#include "fields.h"
 #include "plugin.h"
 
 namespace strata::preview::test {
@@ -14,11 +14,7 @@ inline const host::Plugin& plugin() {
   return p;
 }
 
-inline std::uint32_t bits(float f) {
-  std::uint32_t u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
+inline constexpr auto& bits = host::float_bits;
 
 }  // namespace strata::preview::test
 
