@@ -94,11 +94,11 @@ void hsv_to_rgb(float hue, float saturation, float value, float* r, float* g, fl
   // the wide model therefore finds sector 6 where the single model finds 7.
   const real x = real(hue) * real(6);
   const float h6 = store(x);
-  const real sector_floor = std::floor(x);
+  const double sector_floor = double_floor(x);
   // Only sectors 0..6 change the colour. Testing the floor before converting
   // keeps NaN and values outside the integer range out of the conversion,
   // which would be undefined; they leave the colour unchanged.
-  if (!(sector_floor >= real(0) && sector_floor <= real(6))) {
+  if (!(sector_floor >= 0.0 && sector_floor <= 6.0)) {
     return;
   }
   const int sector = static_cast<int>(sector_floor);

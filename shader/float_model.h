@@ -47,6 +47,17 @@ inline real power(real base, real exponent) { return std::pow(base, exponent); }
 
 inline real square_root(real x) { return std::sqrt(x); }
 
+// The normal's length and the hue sector go through the double-precision
+// sqrt and floor in both models, as the host-bound PowerPC build imports
+// them. No bit changes in the single model: the double root of a float,
+// rounded once to float, is the correctly rounded float root, and the floor
+// of a float is exact in double.
+inline real double_square_root(real x) {
+  return static_cast<real>(std::sqrt(static_cast<double>(x)));
+}
+
+inline double double_floor(real x) { return std::floor(static_cast<double>(x)); }
+
 }  // namespace strata
 
 #endif  // STRATAMIX_SHADER_FLOAT_MODEL_H

@@ -83,7 +83,7 @@ strataMix_vector normalize_normal(strataMix_vector n) {
   // In the single model a normal shorter than about 2.6e-23 has a squared
   // length that underflows to 0 and is left as it is; the wide model
   // normalises it.
-  const real length = square_root(x * x + y * y + z * z);
+  const real length = double_square_root(x * x + y * y + z * z);
   if (length == real(0)) {
     return n;
   }

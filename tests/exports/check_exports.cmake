@@ -2,15 +2,20 @@
 # its defined exports are exactly EXPORTS, and, where given,
 #   ELF: its strong undefined symbols are UNDEFINED_REQUIRED plus a subset of
 #        UNDEFINED_ALLOWED, and it names no library but NEEDED_ALLOWED;
+#        or, for a plug-in bound by its host process, its undefined symbols,
+#        weak ones included, are exactly UNDEFINED_EXACT, each bound lazily
+#        through the PLT (LAZY_BOUND), the libraries it names exactly
+#        NEEDED_EXACT (empty: none), and its soname SONAME;
 #   PE:  it imports from IMPORTS_ALLOWED only, and its module name is
 #        MODULE_NAME.
 # Lists are "|"-separated; DLL names compare without regard to case, as
 # Windows compares them.
 #
-#   cmake -DFORMAT=elf|pe -DNM=... -DOBJDUMP=... -DBINARY=... -DEXPORTS=a|b
+#   cmake -DFORMAT=elf|pe -DNM=... -DOBJDUMP=... -DREADELF=... -DBINARY=... -DEXPORTS=a|b
 #         [...] -P check_exports.cmake
 
-foreach(list EXPORTS UNDEFINED_REQUIRED UNDEFINED_ALLOWED NEEDED_ALLOWED IMPORTS_ALLOWED)
+foreach(list EXPORTS UNDEFINED_REQUIRED UNDEFINED_ALLOWED UNDEFINED_EXACT NEEDED_ALLOWED NEEDED_EXACT
+             IMPORTS_ALLOWED)
   if(DEFINED ${list})
     string(REPLACE "|" ";" ${list} "${${list}}")
   endif()
@@ -91,16 +96,52 @@ if(FORMAT STREQUAL "elf")
     message(STATUS "undefined: ${UNDEFINED_REQUIRED} ${strong}")
   endif()
 
+  if(DEFINED UNDEFINED_EXACT)
+    run_tool(undefined ${NM} -D --undefined-only)
+    nm_names("${undefined}" "A-Za-z" all_undefined)
+    expect_same_set("undefined, weak included" "${all_undefined}" "${UNDEFINED_EXACT}")
+    message(STATUS "undefined: ${all_undefined}")
+  endif()
+
+  run_tool(dynamic ${READELF} -d -W)
+  string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]]*\\]" needed_lines "${dynamic}")
+  set(needed "")
+  foreach(line IN LISTS needed_lines)
+    string(REGEX REPLACE ".*\\[(.*)\\]" "\\1" name "${line}")
+    list(APPEND needed "${name}")
+  endforeach()
   if(DEFINED NEEDED_ALLOWED)
-    run_tool(headers ${OBJDUMP} -p)
-    string(REGEX MATCHALL "NEEDED +[^\n]+" needed_lines "${headers}")
-    set(needed "")
-    foreach(line IN LISTS needed_lines)
-      string(REGEX REPLACE "NEEDED +" "" name "${line}")
-      list(APPEND needed "${name}")
-    endforeach()
     expect_subset("needed libraries" "${needed}" "${NEEDED_ALLOWED}")
     message(STATUS "needed libraries: ${needed}")
+  endif()
+  if(DEFINED NEEDED_EXACT)
+    expect_same_set("needed libraries" "${needed}" "${NEEDED_EXACT}")
+    message(STATUS "needed libraries: [${needed}]")
+  endif()
+
+  if(DEFINED SONAME)
+    if(NOT dynamic MATCHES "\\(SONAME\\)[^\n]*\\[([^]]*)\\]")
+      set(failures "${failures}\nno soname, expected ${SONAME}")
+    elseif(NOT CMAKE_MATCH_1 STREQUAL SONAME)
+      set(failures "${failures}\nsoname: got ${CMAKE_MATCH_1}, expected ${SONAME}")
+    endif()
+  endif()
+
+  if(LAZY_BOUND)
+    # Binding at load time shows as a BIND_NOW tag or flag, or NOW in FLAGS_1.
+    if(dynamic MATCHES "BIND_NOW|\\(FLAGS_1\\)[^\n]*NOW")
+      set(failures "${failures}\nbound at load time: the dynamic section asks for BIND_NOW or NOW")
+    endif()
+    run_tool(relocations ${READELF} -r -W)
+    set(unslotted "")
+    foreach(name IN LISTS UNDEFINED_EXACT)
+      if(NOT relocations MATCHES "_(JMP|JUMP)_SLOT +[0-9a-fA-F]+ +${name}[ @\n]")
+        list(APPEND unslotted "${name}")
+      endif()
+    endforeach()
+    if(unslotted)
+      set(failures "${failures}\nnot bound lazily through the PLT: [${unslotted}]")
+    endif()
   endif()
 
 elseif(FORMAT STREQUAL "pe")
