@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what the named parts of the build need
-# and the machine lacks. Parts: native (default), cross, fuzz, preview, perf.
+# and the machine lacks. Parts: native (default), cross, wine32, fuzz, preview,
+# perf.
 set -euo pipefail
 
 packages_for() {
   case "$1" in
     native) echo "cmake ninja-build g++ libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev python3" ;;
-    # The Windows x86 and PowerPC builds, and what runs their programs: Wine
-    # (its 32-bit loader, from the i386 architecture) and qemu-user.
+    # The Windows x86, Windows x86-64 and PowerPC builds, and what runs their
+    # programs: Wine's 64-bit loader and qemu-user.
     cross) echo "gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686" \
-                "g++-powerpc-linux-gnu qemu-user wine wine64 wine32:i386" ;;
+                "gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64" \
+                "g++-powerpc-linux-gnu qemu-user wine wine64" ;;
+    # Wine's 32-bit loader, from the i386 architecture, for the Windows x86
+    # tests: only of use where the machine runs 32-bit x86 programs
+    # (tests/probe-x86-32.sh).
+    wine32) echo "wine32:i386" ;;
     # stratamix preview: OpenImageIO writes the PNG and EXR files and draws
     # the labels in DejaVu Sans.
     preview) echo "libopenimageio-dev fonts-dejavu-core" ;;
