@@ -33,6 +33,7 @@ endif()
 
 if(DEFINED COMMAND_LINES)
   file(STRINGS ${COMMAND_LINES} rows REGEX "^[^#]")
+  set(failed "")
   foreach(row IN LISTS rows)
     if(NOT row MATCHES "^(.*) \\| ([0-9]+) \\| (.*)$")
       message(FATAL_ERROR "${COMMAND_LINES}: not 'arguments | status | message': ${row}")
@@ -52,9 +53,12 @@ if(DEFINED COMMAND_LINES)
     list(LENGTH named count)
     if(NOT status EQUAL want_status OR NOT at EQUAL 0 OR NOT count EQUAL 1
        OR NOT answers STREQUAL "")
-      message(FATAL_ERROR "stratamix ${command_line}: status ${status}, expected ${want_status} "
-                          "and one message beginning '${want_message}'; got:\n${messages}${answers}")
+      string(APPEND failed "stratamix ${command_line}: status ${status}, expected ${want_status} "
+                           "and one message beginning '${want_message}'; got:\n${messages}${answers}\n")
     endif()
   endforeach()
+  if(failed)
+    message(FATAL_ERROR "${failed}")
+  endif()
 endif()
 message(STATUS "stratamix eval: answers and messages as expected")
