@@ -28,6 +28,11 @@ void Host::connect(std::uint32_t offset, Connection fn) {
   record_.connection_offset = tag_distance();
 }
 
+void Host::set_tag(std::uint32_t offset, std::uint32_t word) {
+  tags_[offset / 4] = word;
+  record_.connection_offset = tag_distance();
+}
+
 void Host::connect_all() {
   for (const Field& f : record_fields()) {
     for (std::uint32_t slot = 0; slot < f.slots; ++slot) {

@@ -80,6 +80,10 @@ class Host {
   // Gives the parameter (or slot) starting at `offset` a non-zero connection
   // tag. Without a connection function its own value is returned.
   void connect(std::uint32_t offset, Connection fn = {});
+  // Replaces the parameter's tag with any word, 0 and negative ones
+  // included, and keeps its connection function: a renderer may use any
+  // non-zero word to mark a connection.
+  void set_tag(std::uint32_t offset, std::uint32_t word);
   void connect_all();
   void disconnect_all();
   // Sets or clears the shader record's connection offset independently of

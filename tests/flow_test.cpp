@@ -113,6 +113,8 @@ TEST(Exits, EachWritesOneFieldAndEvaluatesInOrder) {
     EXPECT_EQ(normal_written(call), c.writes == Writes::normal);
     const strataMix_vector expected_state = c.normal_stage_runs ? kCombined : kIncoming;
     EXPECT_EQ(hex(call.normal), hex(expected_state));
+    // The record has no padding, and its bits are what the shader must leave.
+    // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
     EXPECT_EQ(std::memcmp(&before, &h.params(), sizeof before), 0) << "record was written";
   }
 }
@@ -222,15 +224,32 @@ TEST(Evaluation, ZeroTagIsReadInPlaceUnderANonZeroOffset) {
   EXPECT_EQ(hex(call.result.outColor), hex(kBase));
 }
 
+// Any non-zero tag word connects, whatever its sign; a zero word is read in
+// place although the parameter has a connection.
 TEST(Evaluation, ConnectedValuesReplaceTheRecordsOwn) {
-  host::Host h;
-  h.params().normalEnable = 0;
-  h.connect(offsetof(strataMix_params, baseColor), [](mi_state&, void* value) {
-    const strataMix_color c{1.0f, 2.0f, 3.0f, 4.0f};
-    std::memcpy(value, &c, sizeof c);
-  });
-  const Call call = shade(h);
-  EXPECT_EQ(hex(call.result.outColor), hex(strataMix_color{1.0f, 2.0f, 3.0f, 4.0f}));
+  constexpr strataMix_color kConnected{1.0f, 2.0f, 3.0f, 4.0f};
+  struct Row {
+    const char* name;
+    std::uint32_t tag;
+    bool connected;
+  };
+  const Row rows[] = {{"tag 1", 1, true},
+                      {"tag -1", 0xffffffff, true},
+                      {"tag INT_MIN", 0x80000000, true},
+                      {"tag INT_MAX", 0x7fffffff, true},
+                      {"tag 0", 0, false}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    host::Host h;
+    h.params().normalEnable = 0;
+    h.params().baseColor = kBase;
+    h.connect(offsetof(strataMix_params, baseColor),
+              [&](mi_state&, void* value) { std::memcpy(value, &kConnected, sizeof kConnected); });
+    h.set_tag(offsetof(strataMix_params, baseColor), r.tag);
+    const Call call = shade(h);
+    EXPECT_EQ(call.evaluated, split_names(r.connected ? "baseColor" : ""));
+    EXPECT_EQ(hex(call.result.outColor), hex(r.connected ? kConnected : kBase));
+  }
 }
 
 // A connected colour-path parameter is evaluated with the combined normal

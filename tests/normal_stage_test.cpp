@@ -88,6 +88,31 @@ TEST(NormalStage, CombinesLayersExactly) {
        },
        kUp,
        {0.5f, 0.0f, 0.5f}},
+      // Slot 2 blends with slot 0 as in worked example 2, unnormalised:
+      // the skipped slot 1 between them leaves previousLayer alone.
+      {"a disabled slot between two layers is passed over",
+       [](strataMix_params& p) {
+         layer(p, 0, {1, 0, 0}, 1.0f, 0.5f);
+         layer(p, 1, {0, -1, 0}, 1.0f, 0.25f);
+         layer(p, 2, {0, 1, 0}, 1.0f, 0.25f);
+         p.layerEnable[1] = 0;
+       },
+       kUp,
+       {0.375f, 0.125f, 0.5f}},
+      {"a slot of weight 0 between two layers is passed over",
+       [](strataMix_params& p) {
+         layer(p, 0, {1, 0, 0}, 1.0f, 0.5f);
+         layer(p, 1, {0, -1, 0}, 0.0f, 0.25f);
+         layer(p, 2, {0, 1, 0}, 1.0f, 0.25f);
+       },
+       kUp,
+       {0.375f, 0.125f, 0.5f}},
+      {"a NaN weight does not switch the slot off",
+       [](strataMix_params& p) {
+         layer(p, 0, {1, 0, 0}, kNaN, 0.5f);
+       },
+       kUp,
+       {kNaN, kNaN, kNaN}},
       {"weight -0.0 switches the slot off",
        [](strataMix_params& p) {
          layer(p, 0, {1, 0, 0}, -0.0f, 0.5f);
@@ -118,6 +143,29 @@ TEST(NormalStage, CombinesLayersExactly) {
        },
        kUp,
        {0.25f, 0.0f, 0.75f}},
+      // Only exactly 0 and 1 skip the mix: avg m + (1 - m) N, with the
+      // average (0.5, 0, 0.5) and N the incoming (0, 0, 1).
+      {"normalMix 2 mixes past the average",
+       [](strataMix_params& p) {
+         layer(p, 0, {1, 0, 0}, 1.0f, 0.5f);
+         p.normalMix = 2.0f;
+       },
+       kUp,
+       {1.0f, 0.0f, 0.0f}},
+      {"normalMix -0.5 mixes away from the average",
+       [](strataMix_params& p) {
+         layer(p, 0, {1, 0, 0}, 1.0f, 0.5f);
+         p.normalMix = -0.5f;
+       },
+       kUp,
+       {-0.25f, 0.0f, 1.25f}},
+      {"a NaN normalMix mixes and spreads NaN",
+       [](strataMix_params& p) {
+         layer(p, 0, {1, 0, 0}, 1.0f, 0.5f);
+         p.normalMix = kNaN;
+       },
+       kUp,
+       {kNaN, kNaN, kNaN}},
       {"normalScale 0 leaves the normal unscaled",
        [](strataMix_params& p) {
          layer(p, 0, {1, 0, 0}, 1.0f, 0.5f);
@@ -210,7 +258,8 @@ TEST(NormalStage, SlotReadsAreBoundedAndLazy) {
         "normalAsColor normalizeNormal layerCount";
     for (int i = 0; i < r.visited; ++i) {
       const std::string slot = "[" + std::to_string(i) + "]";
-      expected += " layerEnable" + slot + " layerWeight" + slot + " layerBalance" + slot;
+      expected.append(" layerEnable").append(slot).append(" layerWeight").append(slot);
+      expected.append(" layerBalance").append(slot);
       if (i % 2 == 0) {
         expected += " layerNormal" + slot;
       }

@@ -47,7 +47,8 @@ float parse_float(const json& v, const std::string& where) {
     return host::float_from_bits(static_cast<std::uint32_t>(std::stoul(s.substr(2), nullptr, 16)));
   }
   if (!v.is_number()) {
-    throw BadCase(where + ": expected a number or a \"0x%08x\" pattern, got " + v.dump());
+    throw BadCase(where + ": expected a number or a 32-bit pattern such as \"0x3f800000\", got " +
+                  v.dump());
   }
   const double d = v.get<double>();
   // From here on a double rounds to infinity: not a float value.
@@ -141,7 +142,8 @@ void parse_connect(const json& v, host::Host* h) {
     return;
   }
   if (!v.is_array()) {
-    throw BadCase("\"connect\": expected \"none\", \"all\" or a list of parameter names");
+    throw BadCase("\"connect\": expected \"none\", \"all\" or a list of parameter names, got " +
+                  v.dump());
   }
   for (const json& item : v) {
     if (!item.is_string()) {

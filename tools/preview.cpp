@@ -74,7 +74,8 @@ Options parse_options(const std::vector<std::string>& args, const std::string& d
   o.plugin = default_plugin;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    const bool has_value = i + 1 < args.size();
+    // An option's value never begins with "--": that is the next option.
+    const bool has_value = i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0;
     if (a.rfind("--", 0) == 0 && !has_value) {
       throw UsageError(a + " needs a value");
     }
@@ -152,13 +153,27 @@ class ProgressLine {
 };
 
 std::string read_text(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    throw std::runtime_error(path + ": no such file");
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    throw std::runtime_error("cannot read " + path);
+    throw std::runtime_error(path + ": cannot be read");
   }
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// The output folder, made before anything is rendered.
+void make_output_folder(const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec || !std::filesystem::is_directory(dir, ec)) {
+    throw std::runtime_error("cannot make the output folder " + dir + ": " +
+                             (ec ? ec.message() : "not a folder"));
+  }
 }
 
 void write_image(const OIIO::ImageBuf& image, const std::string& path,
@@ -196,10 +211,21 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   progress.finish();
 
-  std::filesystem::create_directories(o.out_dir);
   const std::string stem = (std::filesystem::path(o.out_dir) / sheet.name).string();
-  write_image(images.display, stem + ".png", OIIO::TypeDesc::UINT8);
-  write_image(images.values, stem + ".exr", OIIO::TypeDesc::FLOAT);
+  try {
+    write_image(images.display, stem + ".png", OIIO::TypeDesc::UINT8);
+    write_image(images.values, stem + ".exr", OIIO::TypeDesc::FLOAT);
+  } catch (const std::runtime_error&) {
+    // Both pictures or neither: a PNG without its EXR, or a file cut short,
+    // would pass for a finished render.
+    for (const char* extension : {".png", ".exr"}) {
+      std::error_code ec;
+      if (std::filesystem::is_regular_file(stem + extension, ec)) {
+        std::filesystem::remove(stem + extension, ec);
+      }
+    }
+    throw;
+  }
 
   char figures[160];
   std::snprintf(figures, sizeof figures, "%.2f s, %.2f M samples/s on %u thread%s", seconds,
@@ -282,6 +308,7 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
       throw std::runtime_error(o.plugin + " follows interface version " +
                                std::to_string(plugin.version()()) + "; the preview knows 1");
     }
+    make_output_folder(o.out_dir);
     // As a renderer does: the library's init before the first call, its exit
     // after the last.
     if (plugin.init() != nullptr) {

@@ -3,6 +3,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,8 +26,9 @@ const char kUsage[] =
     "  --plugin PATH  the plug-in to load (default: the one beside stratamix, or\n"
     "                 in an installed tree ../lib/strataMix/ from stratamix)\n";
 
-int usage_error() {
-  std::cerr << kUsage;
+// One line naming the problem, then how the tool is used.
+int usage_error(const std::string& problem) {
+  std::cerr << problem << '\n' << kUsage;
 #if defined(STRATAMIX_WITH_PREVIEW)
   std::cerr << strata::tools::kPreviewUsage;
 #endif
@@ -48,13 +50,23 @@ std::string default_plugin() {
 int eval_command(int argc, char** argv) {
   std::string plugin = default_plugin();
   for (int i = 2; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc) {
-      plugin = argv[++i];
-    } else {
-      return usage_error();
+    const std::string arg = argv[i];
+    if (arg != "--plugin") {
+      const char* what = arg.rfind("--", 0) == 0 ? "unknown option" : "unexpected argument";
+      return usage_error("stratamix eval: " + std::string(what) + " '" + arg + "'");
     }
+    if (i + 1 == argc || std::strncmp(argv[i + 1], "--", 2) == 0) {
+      return usage_error("stratamix eval: --plugin needs a value");
+    }
+    plugin = argv[++i];
   }
-  return strata::tools::run_eval(plugin, std::cin, std::cout, std::cerr);
+  try {
+    return strata::tools::run_eval(plugin, std::cin, std::cout, std::cerr);
+  } catch (const std::runtime_error& e) {
+    // The plug-in could not be loaded: no case can be answered.
+    std::cerr << "stratamix eval: " << e.what() << '\n';
+    return 2;
+  }
 }
 
 int preview_command(int argc, char** argv) {
@@ -86,7 +98,8 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "preview") == 0) {
       return preview_command(argc, argv);
     }
-    return usage_error();
+    return usage_error(argc < 2 ? "stratamix: give a command, eval or preview"
+                                : "stratamix: unknown command '" + std::string(argv[1]) + "'");
   } catch (const std::exception& e) {
     std::cerr << "stratamix: " << e.what() << '\n';
     return 2;

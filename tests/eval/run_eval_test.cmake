@@ -4,6 +4,8 @@
 #   ERRORS     the expected messages (optional: none expected without it)
 #   STATUS     the expected exit status (optional, default 1)
 #   EMULATOR   the command that runs a cross-built tool, "|"-separated (optional)
+#   COMMAND_LINES  a table of wrong command lines (optional), each to give its
+#              exit status and one message naming its problem, and no answer
 if(NOT DEFINED STATUS)
   set(STATUS 1)
 endif()
@@ -27,5 +29,36 @@ if(NOT answers STREQUAL expected_answers)
 endif()
 if(NOT messages STREQUAL expected_messages)
   message(FATAL_ERROR "messages differ from ${ERRORS}:\n${messages}")
+endif()
+
+if(DEFINED COMMAND_LINES)
+  file(STRINGS ${COMMAND_LINES} rows REGEX "^[^#]")
+  set(failed "")
+  foreach(row IN LISTS rows)
+    if(NOT row MATCHES "^(.*) \\| ([0-9]+) \\| (.*)$")
+      message(FATAL_ERROR "${COMMAND_LINES}: not 'arguments | status | message': ${row}")
+    endif()
+    set(command_line "${CMAKE_MATCH_1}")
+    set(want_status ${CMAKE_MATCH_2})
+    set(want_message "${CMAKE_MATCH_3}")
+    separate_arguments(arguments UNIX_COMMAND "${command_line}")
+    execute_process(
+      COMMAND ${emulator} ${STRATAMIX} ${arguments}
+      INPUT_FILE ${CASES}
+      OUTPUT_VARIABLE answers
+      ERROR_VARIABLE messages
+      RESULT_VARIABLE status)
+    string(FIND "${messages}" "${want_message}" at)
+    string(REGEX MATCHALL "(^|\n)stratamix" named "${messages}")
+    list(LENGTH named count)
+    if(NOT status EQUAL want_status OR NOT at EQUAL 0 OR NOT count EQUAL 1
+       OR NOT answers STREQUAL "")
+      string(APPEND failed "stratamix ${command_line}: status ${status}, expected ${want_status} "
+                           "and one message beginning '${want_message}'; got:\n${messages}${answers}\n")
+    endif()
+  endforeach()
+  if(failed)
+    message(FATAL_ERROR "${failed}")
+  endif()
 endif()
 message(STATUS "stratamix eval: answers and messages as expected")
