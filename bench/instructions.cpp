@@ -17,7 +17,7 @@
 
 namespace {
 
-using strata::host::ShaderPath;
+using strata::bench::ShaderPath;
 
 enum class Subject { shader, connected, floor };
 
@@ -57,12 +57,12 @@ int main(int argc, char** argv) {
   }
   const std::string name = argv[1];
   if (name == "list") {
-    for (const ShaderPath& p : strata::host::shader_paths()) {
+    for (const ShaderPath& p : strata::bench::shader_paths()) {
       std::printf("%s\n", p.name.c_str());
     }
     return 0;
   }
-  const auto path = strata::host::find_path(name);
+  const auto path = strata::bench::find_path(name);
   const std::string subject_name = argc > 2 ? argv[2] : "shader";
   const long calls = argc > 3 ? std::atol(argv[3]) : 1000;
   if (!path || calls <= 0 ||

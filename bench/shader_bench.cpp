@@ -31,7 +31,7 @@ struct Outcome {
   strataMix_vector normal;
 };
 
-Outcome shader_outcome(const host::Host& h, const host::ShaderPath& path) {
+Outcome shader_outcome(const host::Host& h, const bench::ShaderPath& path) {
   Outcome o{};
   host::Sample sample = h.make_sample(path.ray_type, path.normal);
   plugin().shader()(&o.result, &sample.state, const_cast<strataMix_params*>(&h.params()));
@@ -39,7 +39,7 @@ Outcome shader_outcome(const host::Host& h, const host::ShaderPath& path) {
   return o;
 }
 
-Outcome floor_outcome(const host::ShaderPath& path) {
+Outcome floor_outcome(const bench::ShaderPath& path) {
   Outcome o{};
   o.normal = path.normal;
   floor_call(path.params, path.ray_type, &o.normal, &o.result);
@@ -49,7 +49,7 @@ Outcome floor_outcome(const host::ShaderPath& path) {
 // Runs the plug-in on `h` until the benchmark has its measure. The normal
 // is reset before each call, because the normal stage leaves its result in
 // the state.
-void run_shader(benchmark::State& state, const host::Host& h, const host::ShaderPath& path) {
+void run_shader(benchmark::State& state, const host::Host& h, const bench::ShaderPath& path) {
   const host::ShaderFn shader = plugin().shader();
   auto* params = const_cast<strataMix_params*>(&h.params());
   host::Sample sample = h.make_sample(path.ray_type, path.normal);
@@ -63,7 +63,7 @@ void run_shader(benchmark::State& state, const host::Host& h, const host::Shader
   state.SetItemsProcessed(state.iterations());
 }
 
-void shader_path(benchmark::State& state, const host::ShaderPath& path, bool connected) {
+void shader_path(benchmark::State& state, const bench::ShaderPath& path, bool connected) {
   host::Host h;
   h.params() = path.params;
   if (connected) {
@@ -72,7 +72,7 @@ void shader_path(benchmark::State& state, const host::ShaderPath& path, bool con
   run_shader(state, h, path);
 }
 
-void floor_path(benchmark::State& state, const host::ShaderPath& path) {
+void floor_path(benchmark::State& state, const bench::ShaderPath& path) {
   strataMix_params params = path.params;
   strataMix_result result{};
   strataMix_vector normal{};
@@ -102,7 +102,7 @@ bool same_bits(const float* a, const float* b, int count) {
 
 // Fails the run when the floor does other work than the shader: the ratio
 // between them would mean nothing.
-bool floor_matches_shader(const host::ShaderPath& path) {
+bool floor_matches_shader(const bench::ShaderPath& path) {
   host::Host h;
   h.params() = path.params;
   const Outcome s = shader_outcome(h, path);
@@ -113,8 +113,8 @@ bool floor_matches_shader(const host::ShaderPath& path) {
 }
 
 void register_all() {
-  static const auto paths = host::shader_paths();
-  for (const host::ShaderPath& path : paths) {
+  static const auto paths = bench::shader_paths();
+  for (const bench::ShaderPath& path : paths) {
     if (!floor_matches_shader(path)) {
       benchmark::RegisterBenchmark(("floor/" + path.name).c_str(), [](benchmark::State& s) {
         s.SkipWithError("the floor's result differs from the shader's");
@@ -129,7 +129,7 @@ void register_all() {
   }
 
   // Render threads share one record; each has its own state and result.
-  static const host::ShaderPath& full = paths.back();
+  static const bench::ShaderPath& full = paths.back();
   static const auto shared = [] {
     auto h = std::make_unique<host::Host>();
     h->params() = full.params;

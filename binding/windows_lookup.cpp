@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "export.h"
 #include "renderer.h"
+#include "strataMix.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ EntryPoint find_phen_eval() {
 // The renderer's module, where mi_phen_eval is found. Every cached entry
 // point belonged to the previous handle, so all slots are emptied. The
 // emptying carries no data to publish, so relaxed stores do.
-extern "C" STRATAMIX_EXPORT void miSetModuleHandle(void* module) {
+extern "C" STRATAMIX_API void miSetModuleHandle(void* module) {
   g_module.store(static_cast<HMODULE>(module), std::memory_order_relaxed);
   for (std::atomic<EntryPoint>& slot : g_entry_points) {
     slot.store(nullptr, std::memory_order_relaxed);

@@ -243,7 +243,7 @@ Run run_once(const Host& host, const Case& c, Answers& answers, std::uint8_t fil
 void check_log(const Case& c, const Run& r) {
   std::array<bool, Host::kTagWords> seen{};
   for (std::uint32_t offset : r.log) {
-    const auto ref = strata::host::parameter_at(offset);
+    const auto ref = parameter_at(offset);
     check(ref.has_value() && ref->offset() == offset, "evaluated an address inside a parameter");
     check(c.connected(offset), "evaluated a parameter that is not connected");
     check(!seen[offset / 4], "evaluated a parameter twice");
@@ -309,7 +309,8 @@ Expected expected_exit(const Host& host, const Case& c, const Answers& a, const 
   } else {
     unchanged_normal();
   }
-  if (value(p.blendEnable) != 0 && static_cast<std::uint32_t>(value(p.blendMode)) >= 23) {
+  if (value(p.blendEnable) != 0 &&
+      static_cast<std::uint32_t>(value(p.blendMode)) >= kBlendModeCount) {
     return expect(Writes::color, value(p.baseColor));
   }
   return Expected{Writes::color, false, {}};

@@ -34,7 +34,7 @@ void Host::set_tag(std::uint32_t offset, std::uint32_t word) {
 }
 
 void Host::connect_all() {
-  for (const Field& f : record_fields()) {
+  for (const Field& f : kRecordFields) {
     for (std::uint32_t slot = 0; slot < f.slots; ++slot) {
       connect(ParameterRef{&f, slot}.offset());
     }

@@ -5,39 +5,11 @@
 
 #include <cstdint>
 
+#include "blend_modes.h"
 #include "renderer.h"
 #include "strataMix.h"
 
 namespace strata {
-
-// The record's numbers; stored values never change meaning.
-enum class BlendMode : std::uint32_t {
-  over = 0,
-  replace = 1,
-  add = 2,
-  add_clamped = 3,
-  add_normalized = 4,
-  multiply = 5,
-  multiply_clamped = 6,
-  linear_burn = 7,
-  screen = 8,
-  darken = 9,
-  lighten = 10,
-  difference = 11,
-  average = 12,
-  negation = 13,
-  exclusion = 14,
-  overlay = 15,
-  hard_light = 16,
-  soft_light = 17,
-  color_dodge = 18,
-  color_burn = 19,
-  reflect = 20,
-  glow = 21,
-  linear_light = 22,
-};
-
-constexpr std::uint32_t kBlendModeCount = 23;
 
 // The blended colour of mode over base, before the layer-alpha and amount
 // mixes. Each channel is computed alike, alpha included; then the mode's own

@@ -5,7 +5,6 @@
 #include "color_correct.h"
 #include "color_layer.h"
 #include "evaluate.h"
-#include "export.h"
 #include "normal_stage.h"
 #include "renderer.h"
 
@@ -27,8 +26,8 @@ strataMix_color normal_as_color(strataMix_vector n) { return {n.x, n.y, n.z, 1.0
 }  // namespace
 }  // namespace strata
 
-extern "C" STRATAMIX_EXPORT int32_t strataMix(strataMix_result* result, mi_state* state,
-                                              strataMix_params* params) {
+extern "C" STRATAMIX_API int32_t strataMix(strataMix_result* result, mi_state* state,
+                                           strataMix_params* params) {
   using namespace strata;
   if (evaluate(state, &params->normalEnable) != 0) {
     const std::int32_t output_normal = evaluate(state, &params->outputNormal);

@@ -6,27 +6,23 @@
 
 #include <stdint.h>
 
-/* The plug-in's own build marks the entry points for export where it
- * declares them; to a renderer or tool that includes this header they are
- * plain declarations, found by name at run time. */
-#if defined(STRATAMIX_BUILDING_PLUGIN)
-#include "export.h"
-#define STRATAMIX_API STRATAMIX_EXPORT
-#else
+#include "strataMix_types.h"
+
+/* The one export mark. The plug-in is built with hidden visibility and marks
+ * the entry points for export where they are declared, under plain C names;
+ * to a renderer or tool that includes this header they are plain
+ * declarations, found by name at run time. */
+#if !defined(STRATAMIX_BUILDING_PLUGIN)
 #define STRATAMIX_API
+#elif defined(_WIN32)
+#define STRATAMIX_API __declspec(dllexport)
+#else
+#define STRATAMIX_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-typedef struct strataMix_color {
-  float r, g, b, a;
-} strataMix_color;
-
-typedef struct strataMix_vector {
-  float x, y, z;
-} strataMix_vector;
 
 /* 304 bytes, every field on a multiple of 4, no padding, native byte order.
  * Switches are on when non-zero; the two gates are on only when exactly 1. */
@@ -67,7 +63,7 @@ typedef struct strataMix_result {
 #define STRATAMIX_LAYER_SLOTS 8
 
 /* The renderer's shading state; its layout is known only to the renderer
- * interface (binding/renderer.h). */
+ * interface (renderer.h). */
 struct mi_state;
 
 /* The shader: fills one field of *result as its exit decides, may replace the

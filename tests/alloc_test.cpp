@@ -135,7 +135,7 @@ TEST(Allocation, NoPathAllocates) {
                  {"all connected, answered in place", Wiring::in_place},
                  {"all connected, answered by shaders", Wiring::answered}};
   const host::ShaderFn shader = plugin().shader();
-  for (const host::ShaderPath& path : host::shader_paths()) {
+  for (const bench::ShaderPath& path : bench::shader_paths()) {
     for (const auto& w : wirings) {
       SCOPED_TRACE(path.name + ", " + w.name);
       host::Host h;

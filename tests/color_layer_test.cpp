@@ -11,24 +11,18 @@
 #include <cstdint>
 #include <string>
 
+#include "blend_modes.h"
 #include "colour_bits.h"
 #include "harness.h"
 
 namespace strata::test {
 namespace {
 
-constexpr int kModeCount = 23;
-// clang-format off
-const char* const kModeNames[kModeCount] = {
-    "over", "replace", "add", "add clamped", "add normalised", "multiply", "multiply clamped",
-    "linear burn", "screen", "darken", "lighten", "difference", "average", "negation",
-    "exclusion", "overlay", "hard light", "soft light", "colour dodge", "colour burn", "reflect",
-    "glow", "linear light"};
-// clang-format on
+constexpr auto kModeCount = static_cast<int>(kBlendModeCount);
 
 std::string mode_name(std::int32_t mode) {
-  const bool known = mode >= 0 && mode < kModeCount;
-  return "mode " + std::to_string(mode) + (known ? std::string(" ") + kModeNames[mode] : "");
+  const std::string_view name = blend_mode_name(mode);
+  return "mode " + std::to_string(mode) + (name.empty() ? "" : " " + std::string(name));
 }
 
 const float N = kAnyNaN;

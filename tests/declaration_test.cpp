@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <type_traits>
+#include <string_view>
 #include <vector>
 
 #include "fields.h"
@@ -18,62 +18,25 @@
 namespace strata::test {
 namespace {
 
-// One field of a compiled record, as offsetof and sizeof see it.
-struct RecordField {
-  const char* name;
-  std::uint32_t offset;
-  std::uint32_t slots;      // 1, or the array's length
-  std::uint32_t slot_size;  // bytes of one slot
-};
-
-#define STRATAMIX_RECORD_FIELD(record, member)                                          \
-  RecordField {                                                                         \
-#member, offsetof(record, member),                                                  \
-        std::extent_v < decltype(record::member)> == 0                                  \
-        ? 1u : static_cast < std::uint32_t>(std::extent_v <decltype(record::member)>),  \
-        static_cast < std::uint32_t>                                                    \
-            (sizeof(record::member) / (std::extent_v <decltype(record::member)> == 0    \
-                                           ? 1u                                         \
-                                           : std::extent_v <decltype(record::member)>)) \
-  }
-#define PARAM(member) STRATAMIX_RECORD_FIELD(strataMix_params, member)
-
-// strataMix_params in record order.
-const std::vector<RecordField>& param_record() {
-  static const std::vector<RecordField> fields = {
-      PARAM(baseColor),       PARAM(normalEnable),  PARAM(layerCount),      PARAM(layerEnable),
-      PARAM(layerNormal),     PARAM(normalMix),     PARAM(layerWeight),     PARAM(layerBalance),
-      PARAM(normalScale),     PARAM(skipPhotons),   PARAM(skipReflections), PARAM(normalAsColor),
-      PARAM(normalizeNormal), PARAM(blendEnable),   PARAM(layerColor),      PARAM(blendAmount),
-      PARAM(blendMode),       PARAM(useLayerAlpha), PARAM(hueAdjust),       PARAM(saturationAdjust),
-      PARAM(valueAdjust),     PARAM(gamma),         PARAM(offset),          PARAM(contrast),
-      PARAM(correctEnable),   PARAM(outputNormal),
-  };
-  return fields;
-}
-#undef PARAM
-
-// Integers that are numbers, not switches: a boolean would let a scene pass
-// only 0 and 1 where any count or mode, or a gate's "exactly 1", is meant.
-bool is_plain_integer(const std::string& field) {
-  return field == "layerCount" || field == "blendMode" || field == "skipPhotons" ||
-         field == "skipReflections";
-}
-
-// The declared type that carries a host field kind; booleans and integers
-// both carry a 32-bit integer.
-bool type_carries(const std::string& type, host::FieldKind kind) {
+// The declared type that carries a field: a switch is declared boolean; a
+// gate, count or mode integer, since a boolean would let a scene pass only 0
+// and 1 where any count or mode, or a gate's "exactly 1", is meant.
+std::string_view declared_type(FieldKind kind) {
   switch (kind) {
-    case host::FieldKind::integer:
-      return type == "integer" || type == "boolean";
-    case host::FieldKind::scalar:
-      return type == "scalar";
-    case host::FieldKind::color:
-      return type == "color";
-    case host::FieldKind::vector:
-      return type == "vector";
+    case FieldKind::toggle:
+      return "boolean";
+    case FieldKind::gate:
+    case FieldKind::count:
+    case FieldKind::mode:
+      return "integer";
+    case FieldKind::scalar:
+      return "scalar";
+    case FieldKind::color:
+      return "color";
+    case FieldKind::vector:
+      return "vector";
   }
-  return false;
+  return "";
 }
 
 // Every way in which the declared parameters, packed by the renderer, differ
@@ -83,22 +46,18 @@ std::vector<std::string> param_mismatches(const std::vector<DeclaredField>& decl
   std::vector<std::string> problems;
   const std::vector<PlacedField> placed = pack_fields(declared);
   std::size_t i = 0;
-  for (const RecordField& f : param_record()) {
-    const host::Field* hf = host::find_field(f.name);
-    if (hf == nullptr) {
-      problems.push_back(std::string(f.name) + ": not in the host's field table");
-      continue;
-    }
+  for (const Field& f : kRecordFields) {
+    const std::uint32_t size = slot_size(field_type(f));
     for (std::uint32_t slot = 0; slot < f.slots; ++slot, ++i) {
       // Each slot of an array is declared as a parameter of its own.
-      const std::string want = f.slots == 1 ? f.name : f.name + std::to_string(slot);
+      const std::string name(f.name);
+      const std::string want = f.slots == 1 ? name : name + std::to_string(slot);
       if (i >= placed.size()) {
         problems.push_back(want + ": not declared");
         continue;
       }
       const PlacedField& p = placed[i];
-      const std::uint32_t record_offset = f.offset + slot * f.slot_size;
-      const std::uint32_t host_offset = host::ParameterRef{hf, slot}.offset();
+      const std::uint32_t record_offset = ParameterRef{&f, slot}.offset();
       if (p.name != want) {
         problems.push_back(want + ": declared as \"" + p.name + "\" in its place");
       }
@@ -106,22 +65,14 @@ std::vector<std::string> param_mismatches(const std::vector<DeclaredField>& decl
         problems.push_back(want + ": declared at " + std::to_string(p.offset) +
                            ", strataMix_params has it at " + std::to_string(record_offset));
       }
-      if (p.offset != host_offset) {
-        problems.push_back(want + ": declared at " + std::to_string(p.offset) +
-                           ", the host's field table has it at " + std::to_string(host_offset));
-      }
-      if (declared_size(p.type) != f.slot_size) {
+      if (declared_size(p.type) != size) {
         problems.push_back(want + ": declared " + p.type + " (" +
                            std::to_string(declared_size(p.type)) + " bytes), the record holds " +
-                           std::to_string(f.slot_size));
+                           std::to_string(size));
       }
-      if (!type_carries(p.type, hf->kind)) {
-        problems.push_back(want + ": declared " + p.type + ", not the host's field kind");
-      }
-      if (hf->kind == host::FieldKind::integer &&
-          p.type != (is_plain_integer(f.name) ? "integer" : "boolean")) {
+      if (p.type != declared_type(f.kind)) {
         problems.push_back(want + ": declared " + p.type + ", should be " +
-                           (is_plain_integer(f.name) ? "integer" : "boolean (a switch)"));
+                           std::string(declared_type(f.kind)));
       }
     }
   }

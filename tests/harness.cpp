@@ -24,7 +24,7 @@ Call shade(const host::Host& h, std::int32_t ray_type, strataMix_vector normal) 
       plugin().shader()(&c.result, &sample.state, const_cast<strataMix_params*>(&h.params()));
   c.normal = sample.state.normal;
   for (std::uint32_t offset : log) {
-    c.evaluated.push_back(host::parameter_name(*host::parameter_at(offset)));
+    c.evaluated.push_back(parameter_name(*parameter_at(offset)));
   }
   return c;
 }

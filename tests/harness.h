@@ -24,8 +24,8 @@ constexpr bool kSingleModel =
     false;
 #endif
 
-inline constexpr auto& bits = host::float_bits;
-inline constexpr auto& from_bits = host::float_from_bits;
+inline constexpr auto& bits = float_bits;
+inline constexpr auto& from_bits = float_from_bits;
 
 // A pattern the shader never computes from the inputs the tests give: a
 // result field still holding it after a call was not written.

@@ -15,7 +15,7 @@ TEST(HostPlacement, TagsBeforeTheRecordGiveTheSameCall) {
   host::Host placed({reinterpret_cast<strataMix_params*>(memory + 4 * host::Host::kTagWords),
                      reinterpret_cast<std::uint32_t*>(memory)});
   for (host::Host* h : {&own, &placed}) {
-    h->params() = host::full_call(17);
+    h->params() = bench::full_call(17);
     h->connect_all();
   }
   const Call expected = shade(own);

@@ -35,7 +35,7 @@ const ExitSignature& signature(int exit) {
 
 TEST(Paths, EachTakesTheExitItNames) {
   std::set<int> exits;
-  for (const host::ShaderPath& path : host::shader_paths()) {
+  for (const bench::ShaderPath& path : bench::shader_paths()) {
     SCOPED_TRACE(path.name);
     ASSERT_GE(path.exit, 1);
     ASSERT_LE(path.exit, 8);
@@ -55,7 +55,7 @@ TEST(Paths, EachTakesTheExitItNames) {
 
 TEST(Paths, NormalPathsVisitTheirLayerCount) {
   for (int layers : {0, 1, 8}) {
-    const auto path = host::find_path("normal/layers-" + std::to_string(layers));
+    const auto path = bench::find_path("normal/layers-" + std::to_string(layers));
     ASSERT_TRUE(path.has_value()) << layers;
     host::Host h;
     h.params() = path->params;

@@ -56,7 +56,7 @@ bool same(const Call& a, const Call& b) {
 
 TEST(Threads, ConcurrentCallsEqualASingleThreadedRun) {
   host::Host h;
-  h.params() = host::full_call(17);
+  h.params() = bench::full_call(17);
   h.params().skipPhotons = 1;
   connect_state_dependent(h);
 

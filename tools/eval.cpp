@@ -21,9 +21,6 @@ namespace {
 using nlohmann::json;
 // Answers keep their keys in the documented order.
 using answer = nlohmann::ordered_json;
-using host::Field;
-using host::FieldKind;
-using host::float_bits;
 
 struct BadCase : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -44,7 +41,7 @@ float parse_float(const json& v, const std::string& where) {
         s.find_first_not_of("0123456789abcdefABCDEF", 2) != std::string::npos) {
       throw BadCase(where + ": \"" + s + "\" is not a 32-bit pattern such as \"0x7fc00000\"");
     }
-    return host::float_from_bits(static_cast<std::uint32_t>(std::stoul(s.substr(2), nullptr, 16)));
+    return float_from_bits(static_cast<std::uint32_t>(std::stoul(s.substr(2), nullptr, 16)));
   }
   if (!v.is_number()) {
     throw BadCase(where + ": expected a number or a 32-bit pattern such as \"0x3f800000\", got " +
@@ -89,18 +86,18 @@ void parse_floats(const json& v, std::size_t count, float* out, const std::strin
 // One slot of a field, written into the record at `slot_address`.
 void parse_slot(const Field& f, const json& v, unsigned char* slot_address,
                 const std::string& where) {
-  switch (f.kind) {
-    case FieldKind::integer: {
+  switch (field_type(f)) {
+    case FieldType::integer: {
       const std::int32_t i = parse_int(v, where);
       std::memcpy(slot_address, &i, sizeof i);
       return;
     }
-    case FieldKind::scalar:
-    case FieldKind::color:
-    case FieldKind::vector: {
-      const std::uint32_t words = host::slot_words(f.kind);
+    case FieldType::scalar:
+    case FieldType::color:
+    case FieldType::vector: {
+      const std::uint32_t words = slot_words(field_type(f));
       float values[4];
-      if (f.kind == FieldKind::scalar) {
+      if (field_type(f) == FieldType::scalar) {
         values[0] = parse_float(v, where);
       } else {
         parse_floats(v, words, values, where);
@@ -117,7 +114,7 @@ void parse_params(const json& v, strataMix_params* params) {
   }
   auto* bytes = reinterpret_cast<unsigned char*>(params);
   for (const auto& [name, value] : v.items()) {
-    const Field* f = host::find_field(name);
+    const Field* f = find_field(name);
     if (f == nullptr) {
       throw BadCase("unknown parameter \"" + name + "\"");
     }
@@ -127,7 +124,7 @@ void parse_params(const json& v, strataMix_params* params) {
     }
     expect_array(value, f->slots, name);
     for (std::uint32_t slot = 0; slot < f->slots; ++slot) {
-      parse_slot(*f, value[slot], bytes + host::ParameterRef{f, slot}.offset(),
+      parse_slot(*f, value[slot], bytes + ParameterRef{f, slot}.offset(),
                  name + "[" + std::to_string(slot) + "]");
     }
   }
@@ -150,17 +147,17 @@ void parse_connect(const json& v, host::Host* h) {
       throw BadCase("\"connect\": expected a parameter name, got " + item.dump());
     }
     const std::string& name = item.get_ref<const std::string&>();
-    if (const auto ref = host::parse_parameter(name)) {
+    if (const auto ref = parse_parameter(name)) {
       h->connect(ref->offset());
       continue;
     }
     // A bare array name connects each of its slots.
-    const Field* f = host::find_field(name);
+    const Field* f = find_field(name);
     if (f == nullptr || f->slots == 1) {
       throw BadCase("\"connect\": unknown parameter \"" + name + "\"");
     }
     for (std::uint32_t slot = 0; slot < f->slots; ++slot) {
-      h->connect(host::ParameterRef{f, slot}.offset());
+      h->connect(ParameterRef{f, slot}.offset());
     }
   }
 }
@@ -203,7 +200,7 @@ Shaded shade(host::ShaderFn shader, host::Host& h, std::int32_t ray_type, strata
              std::uint32_t fill, std::vector<std::uint32_t>* log) {
   host::Sample sample = h.make_sample(ray_type, normal, log);
   Shaded s;
-  const float fill_value = host::float_from_bits(fill);
+  const float fill_value = float_from_bits(fill);
   s.result.outColor = {fill_value, fill_value, fill_value, fill_value};
   s.result.outNormal = {fill_value, fill_value, fill_value};
   s.returned = shader(&s.result, &sample.state, &h.params());
@@ -242,7 +239,7 @@ answer answer_case(host::ShaderFn shader, const json& input) {
 
   answer evaluated = answer::array();
   for (std::uint32_t offset : log) {
-    evaluated.push_back(host::parameter_name(*host::parameter_at(offset)));
+    evaluated.push_back(parameter_name(*parameter_at(offset)));
   }
   answer out;
   out["return"] = first.returned;

@@ -161,11 +161,11 @@ Value pattern_value(const Pattern& p, float u, float v, strataMix_vector normal)
   return {};
 }
 
-host::Connection pattern_connection(Pattern p, host::FieldKind kind) {
+host::Connection pattern_connection(Pattern p, FieldType kind) {
   return [p = std::move(p), kind](mi_state& state, void* value) {
     const host::Sample& sample = host::sample_of(state);
     const Value v = pattern_value(p, sample.u, sample.v, state.normal);
-    std::memcpy(value, v.data(), host::slot_size(kind));
+    std::memcpy(value, v.data(), slot_size(kind));
   };
 }
 

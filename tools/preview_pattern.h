@@ -47,7 +47,7 @@ std::string_view pattern_name(PatternKind kind);
 Value pattern_value(const Pattern& p, float u, float v, strataMix_vector normal);
 
 // The connection that evaluates the pattern for a parameter of `kind`.
-host::Connection pattern_connection(Pattern p, host::FieldKind kind);
+host::Connection pattern_connection(Pattern p, FieldType kind);
 
 // Scalar patterns in [0, 1] before their values are applied; exposed for the
 // tests.

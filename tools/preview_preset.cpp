@@ -9,9 +9,6 @@
 namespace strata::preview {
 namespace {
 
-using host::Field;
-using host::FieldKind;
-
 // Highest pattern frequency: beyond it a texture only aliases.
 constexpr float kMaxFrequency = 10000.0f;
 
@@ -55,15 +52,15 @@ std::vector<std::string_view> words(std::string_view s) {
   return out;
 }
 
-const char* kind_name(FieldKind kind) {
+const char* kind_name(FieldType kind) {
   switch (kind) {
-    case FieldKind::integer:
+    case FieldType::integer:
       return "an integer";
-    case FieldKind::scalar:
+    case FieldType::scalar:
       return "a float";
-    case FieldKind::color:
+    case FieldType::color:
       return "a colour";
-    case FieldKind::vector:
+    case FieldType::vector:
       return "a vector";
   }
   return "?";
@@ -104,13 +101,13 @@ std::int32_t parse_integer(std::string_view word, const std::string& name, int l
 // alpha, which is then 1.
 Value parse_value(std::string_view text, const Field& field, const std::string& what, int line) {
   const std::vector<std::string_view> w = words(text);
-  const std::uint32_t width = host::slot_words(field.kind);
-  const bool short_colour = field.kind == FieldKind::color && w.size() == 3;
+  const std::uint32_t width = slot_words(field_type(field));
+  const bool short_colour = field_type(field) == FieldType::color && w.size() == 3;
   if (w.size() != width && !short_colour) {
-    const std::string wanted = field.kind == FieldKind::color ? "3 or 4 numbers"
-                               : width == 1                   ? "1 number"
-                                                              : std::to_string(width) + " numbers";
-    fail(line, what + " is " + kind_name(field.kind) + ": expected " + wanted + ", got " +
+    const std::string wanted = field_type(field) == FieldType::color ? "3 or 4 numbers"
+                               : width == 1                          ? "1 number"
+                                            : std::to_string(width) + " numbers";
+    fail(line, what + " is " + kind_name(field_type(field)) + ": expected " + wanted + ", got " +
                    std::to_string(w.size()));
   }
   Value v{};
@@ -141,7 +138,7 @@ std::vector<Value> parse_stops(const std::vector<std::string_view>& args, std::s
   }
   if (stops.empty()) {
     Value zero{}, one{1.0f, 1.0f, 1.0f, 1.0f};
-    if (field.kind == FieldKind::color) {
+    if (field_type(field) == FieldType::color) {
       zero[3] = 1.0f;
     }
     stops = {zero, one};
@@ -160,7 +157,7 @@ Pattern parse_pattern(std::string_view text, const Field& field, const std::stri
   if (!pattern_kind_named(name, &p.kind)) {
     fail(line, "unknown pattern '" + name + "' (checker, ramp, noise, bump)");
   }
-  if (field.kind == FieldKind::integer) {
+  if (field_type(field) == FieldType::integer) {
     fail(line, what + " is an integer: only colour, vector and float parameters can be connected");
   }
   const std::string call = name + "(...)";
@@ -190,8 +187,8 @@ Pattern parse_pattern(std::string_view text, const Field& field, const std::stri
       p.stops = parse_stops(args, 1, field, what, line);
       break;
     case PatternKind::bump:
-      if (field.kind != FieldKind::vector) {
-        fail(line, what + " is " + kind_name(field.kind) +
+      if (field_type(field) != FieldType::vector) {
+        fail(line, what + " is " + kind_name(field_type(field)) +
                        ": bump yields a normal and connects only to a vector");
       }
       if (args.size() != 2) {
@@ -212,14 +209,14 @@ Assignment parse_target(std::string_view name, int line) {
   Assignment a;
   a.line = line;
   const auto bracket = name.find('[');
-  a.field = host::find_field(name.substr(0, bracket));
+  a.field = find_field(name.substr(0, bracket));
   if (a.field == nullptr) {
     fail(line, "unknown parameter '" + std::string(name.substr(0, bracket)) + "'");
   }
   if (bracket == std::string_view::npos) {
     return a;
   }
-  const std::optional<host::ParameterRef> ref = host::parse_parameter(name);
+  const std::optional<ParameterRef> ref = parse_parameter(name);
   if (!ref) {
     if (a.field->slots == 1) {
       fail(line, std::string(a.field->name) + " is not a layer array and has no slots");
@@ -248,7 +245,7 @@ Assignment parse_line(std::string_view text, int line) {
   }
   if (value.find('(') != std::string_view::npos) {
     a.pattern = parse_pattern(value, *a.field, what, line);
-  } else if (a.field->kind == FieldKind::integer) {
+  } else if (field_type(*a.field) == FieldType::integer) {
     const std::vector<std::string_view> w = words(value);
     if (w.size() != 1) {
       fail(line, what + " is an integer: expected 1 value, got " + std::to_string(w.size()));
@@ -296,11 +293,10 @@ Preset parse_preset(std::string_view text) {
     }
     Assignment a = parse_line(current, line);
     for (std::uint32_t slot : slots_of(a)) {
-      const host::ParameterRef ref{a.field, slot};
+      const ParameterRef ref{a.field, slot};
       const auto [it, fresh] = set_on.emplace(ref.offset(), line);
       if (!fresh) {
-        fail(line,
-             host::parameter_name(ref) + " is already set on line " + std::to_string(it->second));
+        fail(line, parameter_name(ref) + " is already set on line " + std::to_string(it->second));
       }
     }
     preset.assignments.push_back(std::move(a));
@@ -310,31 +306,32 @@ Preset parse_preset(std::string_view text) {
 
 void set_preview_defaults(strataMix_params* params) {
   *params = strataMix_params{};
-  params->baseColor = {0.5f, 0.5f, 0.5f, 1.0f};
-  params->layerColor = {1.0f, 1.0f, 1.0f, 1.0f};
-  params->blendAmount = 1.0f;
-  params->gamma = 1.0f;
-  params->contrast = 1.0f;
-  params->normalMix = 1.0f;
-  params->normalScale = 1.0f;
-  for (int i = 0; i < STRATAMIX_LAYER_SLOTS; ++i) {
-    params->layerWeight[i] = 1.0f;
-    params->layerBalance[i] = 0.5f;
-    params->layerNormal[i] = {0.0f, 0.0f, 1.0f};
+  auto* bytes = reinterpret_cast<unsigned char*>(params);
+  for (const Field& f : kRecordFields) {
+    const FieldType type = field_type(f);
+    for (std::uint32_t slot = 0; slot < f.slots; ++slot) {
+      unsigned char* at = bytes + ParameterRef{&f, slot}.offset();
+      if (type == FieldType::integer) {
+        const auto value = static_cast<std::int32_t>(f.neutral[0]);
+        std::memcpy(at, &value, sizeof value);
+      } else {
+        std::memcpy(at, f.neutral.data(), slot_size(type));
+      }
+    }
   }
 }
 
 void apply_preset(const Preset& preset, host::Host* host) {
   for (const Assignment& a : preset.assignments) {
     for (std::uint32_t slot : slots_of(a)) {
-      const std::uint32_t offset = host::ParameterRef{a.field, slot}.offset();
+      const std::uint32_t offset = ParameterRef{a.field, slot}.offset();
       if (a.pattern) {
-        host->connect(offset, pattern_connection(*a.pattern, a.field->kind));
-      } else if (a.field->kind == FieldKind::integer) {
+        host->connect(offset, pattern_connection(*a.pattern, field_type(*a.field)));
+      } else if (field_type(*a.field) == FieldType::integer) {
         std::memcpy(record_bytes(&host->params(), offset), &a.integer, sizeof a.integer);
       } else {
         std::memcpy(record_bytes(&host->params(), offset), a.value.data(),
-                    host::slot_size(a.field->kind));
+                    slot_size(field_type(*a.field)));
       }
     }
   }

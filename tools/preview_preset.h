@@ -30,7 +30,7 @@ namespace strata::preview {
 
 struct Assignment {
   int line = 0;
-  const host::Field* field = nullptr;
+  const Field* field = nullptr;
   // The slot of a layer array; none for a single field or for all slots.
   std::optional<std::uint32_t> slot;
   std::int32_t integer = 0;  // the value of an integer field

@@ -167,7 +167,7 @@ Frame render_frame(host::Host& host, host::ShaderFn shader, const View& view, un
   // one thread each, so the frame needs no lock.
   auto work = [&] {
     // The eye ray's type: no gate stops it.
-    host::Sample sample = host.make_sample(0, {0.0f, 0.0f, 1.0f});
+    host::Sample sample = host.make_sample(kRayEye, {0.0f, 0.0f, 1.0f});
     std::uint64_t mine = 0;
     for (int y = next_row++; y < view.height; y = next_row++) {
       mine += render_row(host, shader, view, y, &sample, &frame);

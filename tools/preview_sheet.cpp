@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "blend_modes.h"
 #include "preview_preset.h"
 
 namespace strata::preview {
@@ -13,31 +14,6 @@ namespace {
 
 // The sheet's background, dark enough for white labels.
 constexpr float kBackground = 0.14f;
-
-// The record's blend modes by number.
-constexpr const char* kBlendModeNames[] = {"over",
-                                           "replace",
-                                           "add",
-                                           "add clamped",
-                                           "add normalised",
-                                           "multiply",
-                                           "multiply clamped",
-                                           "linear burn",
-                                           "screen",
-                                           "darken",
-                                           "lighten",
-                                           "difference",
-                                           "average",
-                                           "negation",
-                                           "exclusion",
-                                           "overlay",
-                                           "hard light",
-                                           "soft light",
-                                           "colour dodge",
-                                           "colour burn",
-                                           "reflect",
-                                           "glow",
-                                           "linear light"};
 
 // Blend cells: the base runs dark to light across (u), the layer dark to
 // light upward (v), each through a colour, so that every cell shows the mode
@@ -81,11 +57,10 @@ Sheet blend_mode_sheet() {
           Shape::swatch,
           6,
           {}};
-  int mode = 0;
-  for (const char* name : kBlendModeNames) {
-    s.cells.push_back({std::to_string(mode) + " " + name,
-                       std::string(kBlendBase) + "blendMode = " + std::to_string(mode) + "\n"});
-    ++mode;
+  for (const BlendModeEntry& m : kBlendModes) {
+    const std::string number = std::to_string(static_cast<std::uint32_t>(m.mode));
+    s.cells.push_back({number + " " + std::string(m.name),
+                       std::string(kBlendBase) + "blendMode = " + number + "\n"});
   }
   return s;
 }

@@ -5,6 +5,7 @@ set(expected
   bin/stratamix
   include/strataMix/strataMix.h
   include/strataMix/strataMix.mi
+  include/strataMix/strataMix_types.h
   lib/strataMix/strataMix.so)
 
 file(REMOVE_RECURSE ${PREFIX})
@@ -20,12 +21,13 @@ if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "installed files:\n  ${installed}\nexpected:\n  ${expected}")
 endif()
 
-foreach(header strataMix.h strataMix.mi)
+foreach(header shader/strataMix.h shader/strataMix.mi binding/renderer/strataMix_types.h)
+  get_filename_component(name ${header} NAME)
   execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files
-                          ${SOURCE_DIR}/shader/${header} ${PREFIX}/include/strataMix/${header}
+                          ${SOURCE_DIR}/${header} ${PREFIX}/include/strataMix/${name}
                   RESULT_VARIABLE differs)
   if(differs)
-    message(FATAL_ERROR "include/strataMix/${header} differs from shader/${header}")
+    message(FATAL_ERROR "include/strataMix/${name} differs from ${header}")
   endif()
 endforeach()
 

@@ -14,7 +14,7 @@ inline const host::Plugin& plugin() {
   return p;
 }
 
-inline constexpr auto& bits = host::float_bits;
+inline constexpr auto& bits = float_bits;
 
 }  // namespace strata::preview::test
 

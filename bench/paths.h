@@ -1,7 +1,7 @@
 // Named calls of the shader, one or more for every exit: the records that the
 // benchmarks, the allocation test and the thread test run.
-#ifndef STRATAMIX_HOST_PATHS_H
-#define STRATAMIX_HOST_PATHS_H
+#ifndef STRATAMIX_BENCH_PATHS_H
+#define STRATAMIX_BENCH_PATHS_H
 
 #include <cstdint>
 #include <optional>
@@ -10,7 +10,7 @@
 
 #include "strataMix.h"
 
-namespace strata::host {
+namespace strata::bench {
 
 struct ShaderPath {
   std::string name;  // "gate/photon-colour", "normal/layers-8", "colour/mode-05", ...
@@ -32,6 +32,6 @@ std::vector<ShaderPath> shader_paths();
 
 std::optional<ShaderPath> find_path(const std::string& name);
 
-}  // namespace strata::host
+}  // namespace strata::bench
 
-#endif  // STRATAMIX_HOST_PATHS_H
+#endif  // STRATAMIX_BENCH_PATHS_H

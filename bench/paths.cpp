@@ -2,15 +2,13 @@
 
 #include <cstdio>
 
+#include "blend_modes.h"
 #include "renderer.h"
 
-namespace strata::host {
+namespace strata::bench {
 namespace {
 
 constexpr strataMix_vector kIncoming{0.0f, 0.0f, 1.0f};
-constexpr std::int32_t kRayEye = 0;
-constexpr std::int32_t kRayPhoton = 9;
-constexpr std::int32_t kModeCount = 23;
 
 // Eight enabled layers: plain adds (balance 0.5) and blends alternate, and
 // the weights are not 1, so that every step of the accumulation runs.
@@ -85,11 +83,11 @@ std::vector<ShaderPath> shader_paths() {
   as_color.normalAsColor = 1;
   paths.push_back(path("normal/as-colour", 6, kRayEye, as_color));
 
-  strataMix_params out_of_range = full_call(kModeCount);
+  strataMix_params out_of_range = full_call(static_cast<std::int32_t>(kBlendModeCount));
   out_of_range.normalEnable = 0;
   paths.push_back(path("colour/mode-out-of-range", 7, kRayEye, out_of_range));
 
-  for (std::int32_t mode = 0; mode < kModeCount; ++mode) {
+  for (std::int32_t mode = 0; mode < static_cast<std::int32_t>(kBlendModeCount); ++mode) {
     strataMix_params p{};
     blend(p, mode);
     char name[32];
@@ -116,4 +114,4 @@ std::optional<ShaderPath> find_path(const std::string& name) {
   return std::nullopt;
 }
 
-}  // namespace strata::host
+}  // namespace strata::bench

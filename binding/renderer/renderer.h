@@ -3,12 +3,12 @@
 // only file that knows the state's layout; every other unit goes through the
 // accessors below, so adapting to a renderer's own state changes this file
 // alone.
-#ifndef STRATAMIX_BINDING_RENDERER_H
-#define STRATAMIX_BINDING_RENDERER_H
+#ifndef STRATAMIX_RENDERER_H
+#define STRATAMIX_RENDERER_H
 
 #include <stdint.h>
 
-#include "strataMix.h"
+#include "strataMix_types.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -38,9 +38,12 @@ void* mi_phen_eval(mi_state* state, void* parameter);
 
 namespace strata {
 
-// Ray-type codes the gates test.
+// Ray-type codes: the eye ray, which no gate tests, and one of each kind
+// that the gates do.
+constexpr int32_t kRayEye = 0;
 constexpr int32_t kRayReflect = 2;
 constexpr int32_t kRayRefract = 3;
+constexpr int32_t kRayPhoton = 9;
 constexpr int32_t kRayFinalGather = 20;
 
 inline bool is_photon_or_final_gather_ray(int32_t type) {
@@ -78,4 +81,4 @@ inline int32_t state_connection_offset(const mi_state* state) {
 }  // namespace strata
 #endif
 
-#endif  // STRATAMIX_BINDING_RENDERER_H
+#endif  // STRATAMIX_RENDERER_H

@@ -1,0 +1,58 @@
+#include "fields.h"
+
+#include <charconv>
+
+namespace strata {
+
+const Field* find_field(std::string_view name) {
+  for (const Field& f : kRecordFields) {
+    if (f.name == name) {
+      return &f;
+    }
+  }
+  return nullptr;
+}
+
+std::optional<ParameterRef> parse_parameter(std::string_view name) {
+  const auto bracket = name.find('[');
+  if (bracket == std::string_view::npos) {
+    const Field* f = find_field(name);
+    if (f == nullptr || f->slots != 1) {
+      return std::nullopt;
+    }
+    return ParameterRef{f, 0};
+  }
+  const Field* f = find_field(name.substr(0, bracket));
+  if (f == nullptr || f->slots == 1 || name.back() != ']') {
+    return std::nullopt;
+  }
+  const std::string_view digits = name.substr(bracket + 1, name.size() - bracket - 2);
+  std::uint32_t slot = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), slot);
+  if (error != std::errc() || end != digits.data() + digits.size() || digits.empty() ||
+      slot >= f->slots) {
+    return std::nullopt;
+  }
+  return ParameterRef{f, slot};
+}
+
+std::optional<ParameterRef> parameter_at(std::uint32_t offset) {
+  for (const Field& f : kRecordFields) {
+    const std::uint32_t size = slot_size(field_type(f));
+    if (offset >= f.offset && offset < f.offset + size * f.slots &&
+        (offset - f.offset) % size == 0) {
+      return ParameterRef{&f, (offset - f.offset) / size};
+    }
+  }
+  return std::nullopt;
+}
+
+std::string parameter_name(const ParameterRef& ref) {
+  std::string name(ref.field->name);
+  if (ref.field->slots > 1) {
+    name += '[' + std::to_string(ref.slot) + ']';
+  }
+  return name;
+}
+
+}  // namespace strata
