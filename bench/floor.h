@@ -1,7 +1,7 @@
-// The arithmetic floor: the shader's work done by calling the stage
-// functions directly on the record's own values, with the flow's decisions
-// and no parameter evaluation. Its cost against a real call is the cost of
-// the evaluation rule (and of the call into the plug-in).
+// The arithmetic floor: the shader's own flow, linked in rather than loaded,
+// reading the record in place. Its cost against a real call is the cost of
+// the call into the plug-in and, for a connected call, of the evaluation
+// rule.
 #ifndef STRATAMIX_BENCH_FLOOR_H
 #define STRATAMIX_BENCH_FLOOR_H
 

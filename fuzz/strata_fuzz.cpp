@@ -8,7 +8,10 @@
 //   - it never writes the parameter record (the record and its tags are
 //     read-only during the call) and never reads past it (they end at an
 //     unreadable page);
-//   - it asks the renderer only for connected parameters, each at most once.
+//   - it asks the renderer only for connected parameters, each at most once;
+//   - with nothing connected, the record read in place (a zero connection
+//     offset) and read through the evaluation rule (every tag 0) give the
+//     same writes, the same bits and the same normal.
 //
 // Input layout (a short input reads as zero-filled):
 //   [0, 304)    the parameter record, any bit pattern
@@ -33,6 +36,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "blend_modes.h"
 #include "fields.h"
 #include "host.h"
 #include "plugin.h"
@@ -41,6 +45,8 @@ namespace {
 
 using strata::host::Host;
 using strata::host::Sample;
+using strata::kBlendModeCount;
+using strata::parameter_at;
 
 constexpr std::size_t kRecordSize = sizeof(strataMix_params);
 constexpr std::size_t kTagSize = Host::kTagWords * sizeof(std::uint32_t);
@@ -335,6 +341,27 @@ void check_untouched(const Run& r, Writes written, std::uint8_t fill) {
 constexpr std::uint8_t kFillA = 0xa5;
 constexpr std::uint8_t kFillB = 0x5a;
 
+// The case's record with nothing connected, once with a zero connection
+// offset (the plug-in's in-place reader) and once with every tag 0 (its
+// evaluating reader): both runs must agree bit for bit.
+void check_readers_agree(const Case& c) {
+  Run runs[2];
+  for (const bool by_rule : {false, true}) {
+    Host host(place(c.tags_first));
+    host.params() = c.record;
+    host.set_connection_offset_enabled(by_rule);
+    Answers none;
+    runs[by_rule ? 1 : 0] = run_once(host, c, none, kFillA);
+  }
+  const Run& in_place = runs[0];
+  const Run& by_rule = runs[1];
+  check(in_place.returned == by_rule.returned && in_place.log.empty() && by_rule.log.empty(),
+        "the two readers returned otherwise or asked the renderer");
+  check(same_bits(&in_place.result, &by_rule.result, sizeof in_place.result) &&
+            same_bits(&in_place.normal, &by_rule.normal, sizeof in_place.normal),
+        "the record read in place and through the evaluation rule gave other writes or bits");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -368,5 +395,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(same_bits(written_field(a, e.field), e.bits.data(), field_size(e.field)),
           "the exit's copy differs from the value read");
   }
+  check_readers_agree(c);
   return 0;
 }

@@ -8,6 +8,26 @@
 namespace strata {
 namespace {
 
+// The six adjusters as read from the record; the HSV ones hold a factor
+// minus one. Neutral: 0, 0, 0, 1, 0, 1.
+struct Correction {
+  float hue;
+  float saturation;
+  float value;
+  float gamma;
+  float offset;
+  float contrast;
+};
+
+// Hexcone hue, saturation and value of r, g, b (Smith 1978). Domain: any
+// floats; for colours in [0, 1], hue is in [0, 1] and 0 for grey. The hue is
+// kept unrounded in the wide model.
+struct Hsv {
+  double hue;
+  float saturation;
+  float value;
+};
+
 constexpr float kOneSixth = 0x1.555556p-3f;       // 0x3E2AAAAB, the float nearest 1/6
 constexpr float kContrastPivot = 0x1.3d70a4p-2f;  // 0x3E9EB852, 0.31
 
@@ -23,6 +43,9 @@ bool hsv_is_neutral(float h, float s, float v) {
     return (double(v) + double(s)) + double(h) == 3.0;
   }
 }
+
+Hsv rgb_to_hsv(float r, float g, float b);
+void hsv_to_rgb(float hue, float saturation, float value, float* r, float* g, float* b);
 
 strataMix_color apply_hsv(strataMix_color c, float hue_factor, float saturation_factor,
                           float value_factor) {
@@ -41,8 +64,6 @@ float apply_gamma(float c, float exponent) { return store(power(c, exponent)); }
 float apply_contrast(float c, real t) {
   return store(fused_madd(real(kContrastPivot) - real(c), t, c));
 }
-
-}  // namespace
 
 Hsv rgb_to_hsv(float r, float g, float b) {
   // Strict comparisons, in this order: ties keep the earlier channel.
@@ -88,6 +109,9 @@ Hsv rgb_to_hsv(float r, float g, float b) {
   return {hue, store(real(d) / real(hi)), hi};
 }
 
+// Back to r, g, b from an adjusted hue, saturation and value; a hue whose
+// sector falls outside 0..6 (negative, 7 or more, NaN, out of integer range)
+// leaves *r, *g, *b as they were.
 void hsv_to_rgb(float hue, float saturation, float value, float* r, float* g, float* b) {
   // x stays unrounded in the wide model and the sector is taken from it; in
   // the single model x is the rounded h6. Within rounding distance below 7
@@ -109,6 +133,8 @@ void hsv_to_rgb(float hue, float saturation, float value, float* r, float* g, fl
   const float m = store(real(value) * (real(1) - real(saturation)));
   const float n = store(real(value) * (real(1) - real(saturation) * real(q)));
   switch (sector) {
+    // The hexcone closes on itself: hue 1 (h6 in [6, 7)) is red again, and
+    // with the same even fold of q sector 6 gives sector 0's colours.
     case 0:
     case 6:
       *r = value, *g = n, *b = m;
@@ -133,6 +159,8 @@ void hsv_to_rgb(float hue, float saturation, float value, float* r, float* g, fl
   }
 }
 
+// The four sub-steps in order, each skipped at its neutral value. No channel
+// is clamped at any point.
 strataMix_color correct_color(strataMix_color c, const Correction& adjust) {
   const float hue_factor = store(real(adjust.hue) + real(1));
   const float saturation_factor = store(real(adjust.saturation) + real(1));
@@ -157,20 +185,27 @@ strataMix_color correct_color(strataMix_color c, const Correction& adjust) {
   return c;
 }
 
-void run_color_correction_stage(mi_state* state, const strataMix_params* params,
+}  // namespace
+
+template <typename Read>
+void run_color_correction_stage(const strataMix_params* params, Read read,
                                 strataMix_color* working) {
-  if (evaluate(state, &params->correctEnable) == 0) {
+  if (read(&params->correctEnable) == 0) {
     return;
   }
   // All six are read before any is tested.
   Correction adjust;
-  adjust.hue = evaluate(state, &params->hueAdjust);
-  adjust.saturation = evaluate(state, &params->saturationAdjust);
-  adjust.value = evaluate(state, &params->valueAdjust);
-  adjust.gamma = evaluate(state, &params->gamma);
-  adjust.offset = evaluate(state, &params->offset);
-  adjust.contrast = evaluate(state, &params->contrast);
+  adjust.hue = read(&params->hueAdjust);
+  adjust.saturation = read(&params->saturationAdjust);
+  adjust.value = read(&params->valueAdjust);
+  adjust.gamma = read(&params->gamma);
+  adjust.offset = read(&params->offset);
+  adjust.contrast = read(&params->contrast);
   *working = correct_color(*working, adjust);
 }
+
+template void run_color_correction_stage(const strataMix_params*, EvaluatingReader,
+                                         strataMix_color*);
+template void run_color_correction_stage(const strataMix_params*, InPlaceReader, strataMix_color*);
 
 }  // namespace strata

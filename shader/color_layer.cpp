@@ -155,8 +155,9 @@ strataMix_color mix_toward(strataMix_color base, strataMix_color o, float w) {
           store(fused_madd(real(o.a) - real(base.a), w, base.a))};
 }
 
-}  // namespace
-
+// The blended colour of mode over base, before the layer-alpha and amount
+// mixes. Each channel is computed alike, alpha included; then the mode's own
+// clamp, cap or normalisation.
 strataMix_color blend_colors(BlendMode mode, strataMix_color base, strataMix_color layer,
                              float amount) {
   switch (mode) {
@@ -212,6 +213,8 @@ strataMix_color blend_colors(BlendMode mode, strataMix_color base, strataMix_col
   return base;
 }
 
+// The whole blend: the mode, then the layer-alpha mix (always for mode 0, at
+// most once), then the amount mix unless the amount is exactly 1.
 strataMix_color blend_layer(BlendMode mode, strataMix_color base, strataMix_color layer,
                             float amount, bool use_layer_alpha) {
   strataMix_color o = blend_colors(mode, base, layer, amount);
@@ -226,17 +229,20 @@ strataMix_color blend_layer(BlendMode mode, strataMix_color base, strataMix_colo
   return o;
 }
 
-LayerOutcome run_color_layer_stage(mi_state* state, const strataMix_params* params,
+}  // namespace
+
+template <typename Read>
+LayerOutcome run_color_layer_stage(const strataMix_params* params, Read read,
                                    strataMix_color* working) {
-  *working = evaluate(state, &params->baseColor);
-  if (evaluate(state, &params->blendEnable) == 0) {
+  *working = read(&params->baseColor);
+  if (read(&params->blendEnable) == 0) {
     return LayerOutcome::proceed;
   }
   // All four are read, in this order, before the mode is looked at.
-  const float amount = evaluate(state, &params->blendAmount);
-  const strataMix_color layer = evaluate(state, &params->layerColor);
-  const std::int32_t use_layer_alpha = evaluate(state, &params->useLayerAlpha);
-  const std::int32_t mode = evaluate(state, &params->blendMode);
+  const float amount = read(&params->blendAmount);
+  const strataMix_color layer = read(&params->layerColor);
+  const std::int32_t use_layer_alpha = read(&params->useLayerAlpha);
+  const std::int32_t mode = read(&params->blendMode);
   // One unsigned comparison rejects negative modes as well as large ones.
   if (static_cast<std::uint32_t>(mode) >= kBlendModeCount) {
     return LayerOutcome::mode_out_of_range;
@@ -245,5 +251,10 @@ LayerOutcome run_color_layer_stage(mi_state* state, const strataMix_params* para
       blend_layer(static_cast<BlendMode>(mode), *working, layer, amount, use_layer_alpha != 0);
   return LayerOutcome::proceed;
 }
+
+template LayerOutcome run_color_layer_stage(const strataMix_params*, EvaluatingReader,
+                                            strataMix_color*);
+template LayerOutcome run_color_layer_stage(const strataMix_params*, InPlaceReader,
+                                            strataMix_color*);
 
 }  // namespace strata

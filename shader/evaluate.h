@@ -1,4 +1,5 @@
-// The parameter evaluation rule: the one way every parameter is read.
+// The parameter evaluation rule, and the two readers through which the flow
+// and its stages take every parameter.
 #ifndef STRATAMIX_SHADER_EVALUATE_H
 #define STRATAMIX_SHADER_EVALUATE_H
 
@@ -36,6 +37,29 @@ inline T evaluate(mi_state* state, const T* parameter) {
   std::memcpy(&value, source, sizeof value);
   return value;
 }
+
+// Reads every parameter through the evaluation rule.
+struct EvaluatingReader {
+  mi_state* state;
+  template <typename T>
+  T operator()(const T* parameter) const {
+    return evaluate(state, parameter);
+  }
+};
+
+// Reads every parameter in place. Used for a call whose shader record has a
+// zero connection offset: no parameter can then be connected, so no renderer
+// code runs during the call and the offset cannot change before it returns;
+// the rule would read in place every time. Also the arithmetic floor's
+// reader.
+struct InPlaceReader {
+  template <typename T>
+  T operator()(const T* parameter) const {
+    T value;
+    std::memcpy(&value, parameter, sizeof value);
+    return value;
+  }
+};
 
 }  // namespace strata
 
