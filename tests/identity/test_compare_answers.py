@@ -1,4 +1,4 @@
-"""The rules of tools/compare_answers.py, one answer pair per row: what two
+"""The rules of compare_answers.py, one answer pair per row: what two
 builds may differ in (NaN patterns; one ulp in a channel that went through
 pow) and what they may not."""
 
@@ -6,7 +6,7 @@ import importlib.util
 import os
 import unittest
 
-_TOOL = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "compare_answers.py")
+_TOOL = os.path.join(os.path.dirname(__file__), "compare_answers.py")
 _spec = importlib.util.spec_from_file_location("compare_answers", _TOOL)
 compare = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(compare)

@@ -1,6 +1,6 @@
 # Answers the seeded identity cases with one target's `stratamix eval` (under
 # its emulator when cross-built) and keeps the answers for the comparison
-# across targets (tools/compare_answers.py, run by tests/run-all.sh).
+# across targets (tests/identity/compare_answers.py, run by tests/run-all.sh).
 #
 #   cmake -DSTRATAMIX=... -DEMULATOR=a|b -DCASES=... -DANSWERS=... -P write_answers.cmake
 string(REPLACE "|" ";" emulator "${EMULATOR}")
