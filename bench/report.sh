@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Builds both float models, runs the benchmarks and the instruction counts,
-# and writes docs/performance.md with its plot (docs/performance.svg).
-# Takes about ten minutes; run it on a quiet machine.
+# Builds both float models, each also at -O3, runs the benchmarks and the
+# instruction counts, and writes docs/performance.md with its plot
+# (docs/performance.svg). The -O3 builds are the reference the presets'
+# -O2 build is held against; their runs alternate with the presets' runs,
+# round by round, so that a slow spell of the machine falls on both.
+# Takes about fifteen minutes; run it on a quiet machine.
 #
 #   bench/report.sh            # everything
-#   REPETITIONS=3 CALLS=100 MIN_TIME=0.05 bench/report.sh   # quicker, noisier
+#   ROUNDS=3 CALLS=100 MIN_TIME=0.05 bench/report.sh   # quicker, noisier
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-deps.sh native perf
-repetitions=${REPETITIONS:-5}
+rounds=${ROUNDS:-5}
 calls=${CALLS:-200}
 min_time=${MIN_TIME:-0.1}
 out=build/report
@@ -18,15 +21,24 @@ mkdir -p "$out"
 for preset in native native-single; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" --target strataMix strata_bench strata_instructions
+  cmake --preset "$preset" -B "$out/$preset-O3" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O3 -g -DNDEBUG" \
+    -DSTRATAMIX_BUILD_TESTS=OFF -DSTRATAMIX_BUILD_TOOLS=OFF >/dev/null
+  cmake --build "$out/$preset-O3" --target strataMix strata_bench
 done
 
 for preset in native native-single; do
   bin=build/$preset/bin
-  echo "report.sh: benchmarks, $preset" >&2
-  "$bin/strata_bench" --benchmark_repetitions="$repetitions" \
-    --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true \
-    --benchmark_min_time="$min_time" \
-    --benchmark_out="$out/$preset.json" --benchmark_out_format=json >/dev/null
+  for round in $(seq "$rounds"); do
+    echo "report.sh: benchmarks, $preset, round $round of $rounds" >&2
+    order=(O2 O3)
+    [ $((round % 2)) -eq 0 ] && order=(O3 O2)
+    for build in "${order[@]}"; do
+      bench=$bin/strata_bench
+      [ "$build" = O3 ] && bench=$out/$preset-O3/bin/strata_bench
+      "$bench" --benchmark_enable_random_interleaving=true --benchmark_min_time="$min_time" \
+        --benchmark_out="$out/$preset.$build.$round.json" --benchmark_out_format=json >/dev/null
+    done
+  done
 
   echo "report.sh: instruction counts, $preset" >&2
   : > "$out/$preset.instructions.tsv"
