@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test: natively, the Windows builds under
 # Wine, the PowerPC build under qemu-user; then checks that the builds which
-# must agree gave the same bits. This is what CI runs.
+# must agree gave the same bits. The shipping presets (native, windows, ppc)
+# make their release archives as part of their tests (package_build) and
+# check them (package_contents). This is what CI runs.
 #
 # Every step runs even after another failed, so that the closing table tells
 # all of what ran; any failure still fails the run. The Windows x86 tests need
@@ -38,9 +40,24 @@ record() {
   total_failed=$((total_failed + $4))
 }
 
+# archive_of PRESET STAMP: the release archive the preset's tests made after
+# STAMP, by the name its CPack configuration gives; nothing for a preset that
+# ships none.
+archive_of() {
+  local dir=build/$1 stamp=$2 name file
+  [ -f "$dir/CPackConfig.cmake" ] || return 0
+  name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$dir/CPackConfig.cmake")
+  for file in "$dir/$name".tar.gz "$dir/$name".zip; do
+    if [ "$file" -nt "$stamp" ]; then
+      echo "made ${file##*/}"
+    fi
+  done
+}
+
 # preset PRESET WHERE [CTEST ARGUMENTS...]: configure, build and test one
 # preset, counting its tests from ctest's summary. A build that fails counts
-# as one failure. $targets, where set, limits the build to those targets.
+# as one failure. $targets, where set, limits the build to those targets (the
+# package_build test still builds the rest, for the archive).
 preset() {
   local name=$1 where=$2 log=$logs/$1.log
   shift 2
@@ -61,12 +78,13 @@ preset() {
     record "$name" "$where" 0 1 "build failed"
     return
   fi
+  touch "$log.start"
   ctest --preset "$name" -j "$(nproc)" "$@" 2>&1 | tee "$log"
   local summary
   summary=$(grep -E '[0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
   if [[ "$summary" =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
     local failed=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
-    record "$name" "$where" $((total - failed)) "$failed"
+    record "$name" "$where" $((total - failed)) "$failed" "$(archive_of "$name" "$log.start")"
   else
     record "$name" "$where" 0 1 "ctest gave no summary"
   fi
@@ -90,7 +108,7 @@ if [ "$wine32" = yes ]; then
   preset windows wine32
 else
   # What the static checks read: the plug-in, the host program and the
-  # stage built for the x87.
+  # stage built for the x87; and the archive, which package_build makes.
   targets="strataMix stratamix x87_shader" preset windows "checked without running" -L static
 fi
 preset ppc qemu-ppc

@@ -24,7 +24,9 @@ const char kUsage[] =
     "usage: stratamix eval [--plugin PATH] < cases.jsonl\n"
     "  Reads one case per line (JSON) and writes one answer per line.\n"
     "  --plugin PATH  the plug-in to load (default: the one beside stratamix, or\n"
-    "                 in an installed tree ../lib/strataMix/ from stratamix)\n";
+    "                 in an installed tree ../lib/strataMix/ from stratamix)\n"
+    "usage: stratamix --version [--plugin PATH]\n"
+    "  The release, and the interface version of the plug-in it loads.\n";
 
 // One line naming the problem, then how the tool is used.
 int usage_error(const std::string& problem) {
@@ -47,18 +49,27 @@ std::string default_plugin() {
   return std::filesystem::exists(installed) ? installed.string() : beside.string();
 }
 
-int eval_command(int argc, char** argv) {
-  std::string plugin = default_plugin();
+// The words after the command may only name the plug-in. Returns the exit
+// status of a usage error, or 0.
+int read_plugin_option(int argc, char** argv, const char* command, std::string& plugin) {
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg != "--plugin") {
       const char* what = arg.rfind("--", 0) == 0 ? "unknown option" : "unexpected argument";
-      return usage_error("stratamix eval: " + std::string(what) + " '" + arg + "'");
+      return usage_error(std::string(command) + ": " + what + " '" + arg + "'");
     }
     if (i + 1 == argc || std::strncmp(argv[i + 1], "--", 2) == 0) {
-      return usage_error("stratamix eval: --plugin needs a value");
+      return usage_error(std::string(command) + ": --plugin needs a value");
     }
     plugin = argv[++i];
+  }
+  return 0;
+}
+
+int eval_command(int argc, char** argv) {
+  std::string plugin = default_plugin();
+  if (const int status = read_plugin_option(argc, argv, "stratamix eval", plugin)) {
+    return status;
   }
   try {
     return strata::tools::run_eval(plugin, std::cin, std::cout, std::cerr);
@@ -67,6 +78,22 @@ int eval_command(int argc, char** argv) {
     std::cerr << "stratamix eval: " << e.what() << '\n';
     return 2;
   }
+}
+
+// The interface version is asked of the plug-in itself: the one found beside
+// the tool may be of another release than the tool.
+int version_command(int argc, char** argv) {
+  std::string plugin = default_plugin();
+  if (const int status = read_plugin_option(argc, argv, "stratamix --version", plugin)) {
+    return status;
+  }
+  const strata::host::Plugin loaded(plugin);
+  if (loaded.version() == nullptr) {
+    std::cerr << "stratamix: plug-in " << plugin << " has no strataMix_version\n";
+    return 2;
+  }
+  std::cout << "stratamix " STRATAMIX_VERSION " (plug-in interface " << loaded.version()() << ")\n";
+  return 0;
 }
 
 int preview_command(int argc, char** argv) {
@@ -97,6 +124,9 @@ int main(int argc, char** argv) {
     }
     if (argc >= 2 && std::strcmp(argv[1], "preview") == 0) {
       return preview_command(argc, argv);
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+      return version_command(argc, argv);
     }
     return usage_error(argc < 2 ? "stratamix: give a command, eval or preview"
                                 : "stratamix: unknown command '" + std::string(argv[1]) + "'");

@@ -5,7 +5,9 @@
 #   STATUS     the expected exit status (optional, default 1)
 #   EMULATOR   the command that runs a cross-built tool, "|"-separated (optional)
 #   COMMAND_LINES  a table of wrong command lines (optional), each to give its
-#              exit status and one message naming its problem, and no answer
+#              exit status and one message naming its problem, and no answer;
+#              a row of status 0 gives its one line on standard output instead
+#   PROJECT_VERSION  what the table's @PROJECT_VERSION@ stands for
 if(NOT DEFINED STATUS)
   set(STATUS 1)
 endif()
@@ -35,6 +37,7 @@ if(DEFINED COMMAND_LINES)
   file(STRINGS ${COMMAND_LINES} rows REGEX "^[^#]")
   set(failed "")
   foreach(row IN LISTS rows)
+    string(CONFIGURE "${row}" row @ONLY)
     if(NOT row MATCHES "^(.*) \\| ([0-9]+) \\| (.*)$")
       message(FATAL_ERROR "${COMMAND_LINES}: not 'arguments | status | message': ${row}")
     endif()
@@ -51,8 +54,13 @@ if(DEFINED COMMAND_LINES)
     string(FIND "${messages}" "${want_message}" at)
     string(REGEX MATCHALL "(^|\n)stratamix" named "${messages}")
     list(LENGTH named count)
-    if(NOT status EQUAL want_status OR NOT at EQUAL 0 OR NOT count EQUAL 1
-       OR NOT answers STREQUAL "")
+    if(want_status EQUAL 0)
+      if(NOT status EQUAL 0 OR NOT answers STREQUAL "${want_message}\n" OR NOT messages STREQUAL "")
+        string(APPEND failed "stratamix ${command_line}: status ${status}, expected 0 and the one "
+                             "line '${want_message}'; got:\n${messages}${answers}\n")
+      endif()
+    elseif(NOT status EQUAL want_status OR NOT at EQUAL 0 OR NOT count EQUAL 1
+           OR NOT answers STREQUAL "")
       string(APPEND failed "stratamix ${command_line}: status ${status}, expected ${want_status} "
                            "and one message beginning '${want_message}'; got:\n${messages}${answers}\n")
     endif()

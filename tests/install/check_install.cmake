@@ -6,7 +6,9 @@ set(expected
   include/strataMix/strataMix.h
   include/strataMix/strataMix.mi
   include/strataMix/strataMix_types.h
-  lib/strataMix/strataMix.so)
+  lib/strataMix/strataMix.so
+  share/doc/strataMix/LICENSE
+  share/doc/strataMix/README.md)
 
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
