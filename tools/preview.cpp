@@ -13,9 +13,9 @@
 #include <stdexcept>
 
 #include "plugin.h"
-#include "preview_preset.h"
-#include "preview_render.h"
-#include "preview_sheet.h"
+#include "preset.h"
+#include "render.h"
+#include "sheet.h"
 
 #if defined(_WIN32)
 #include <io.h>

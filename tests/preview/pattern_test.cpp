@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "preview_pattern.h"
+#include "pattern.h"
 
 namespace strata::preview {
 namespace {

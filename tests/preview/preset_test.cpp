@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "preview_preset.h"
+#include "preset.h"
 #include "support.h"
 
 namespace strata::preview {

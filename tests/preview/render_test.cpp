@@ -6,8 +6,8 @@
 #include <cmath>
 #include <limits>
 
-#include "preview_preset.h"
-#include "preview_render.h"
+#include "preset.h"
+#include "render.h"
 #include "support.h"
 
 namespace strata::preview {

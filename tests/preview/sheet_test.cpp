@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "preview_sheet.h"
+#include "sheet.h"
 #include "support.h"
 
 namespace strata::preview {

@@ -1,8 +1,8 @@
 // The preview's built-in procedural shaders: textures that a colour, vector or
 // float parameter can be connected to, evaluated by the host through
 // mi_phen_eval at each sample from the sample's surface coordinates.
-#ifndef STRATAMIX_TOOLS_PREVIEW_PATTERN_H
-#define STRATAMIX_TOOLS_PREVIEW_PATTERN_H
+#ifndef STRATAMIX_PREVIEW_PATTERN_H
+#define STRATAMIX_PREVIEW_PATTERN_H
 
 #include <array>
 #include <string_view>
@@ -62,4 +62,4 @@ strataMix_vector bump_normal(float frequency, float height, float u, float v,
 
 }  // namespace strata::preview
 
-#endif  // STRATAMIX_TOOLS_PREVIEW_PATTERN_H
+#endif  // STRATAMIX_PREVIEW_PATTERN_H

@@ -1,4 +1,4 @@
-#include "preview_render.h"
+#include "render.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 // Contact sheets: a grid of labelled preview cells, each a preset rendered
 // on a swatch or a sphere, composed into one picture for people (display)
 // and one with the float values (values).
-#ifndef STRATAMIX_TOOLS_PREVIEW_SHEET_H
-#define STRATAMIX_TOOLS_PREVIEW_SHEET_H
+#ifndef STRATAMIX_PREVIEW_SHEET_H
+#define STRATAMIX_PREVIEW_SHEET_H
 
 #include <OpenImageIO/imagebuf.h>
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host.h"
-#include "preview_render.h"
+#include "render.h"
 
 namespace strata::preview {
 
@@ -73,4 +73,4 @@ int sheet_panels(const Sheet& sheet);
 
 }  // namespace strata::preview
 
-#endif  // STRATAMIX_TOOLS_PREVIEW_SHEET_H
+#endif  // STRATAMIX_PREVIEW_SHEET_H

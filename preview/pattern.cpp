@@ -1,4 +1,4 @@
-#include "preview_pattern.h"
+#include "pattern.h"
 
 #include <cmath>
 #include <cstdint>

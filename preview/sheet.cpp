@@ -1,4 +1,4 @@
-#include "preview_sheet.h"
+#include "sheet.h"
 
 #include <OpenImageIO/imagebufalgo.h>
 
@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "blend_modes.h"
-#include "preview_preset.h"
+#include "preset.h"
 
 namespace strata::preview {
 namespace {

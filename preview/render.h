@@ -1,8 +1,8 @@
 // The preview renderer: runs the plug-in over the pixels of a sphere or a
 // flat swatch on every core, one host Sample per thread and one shared Host
 // record, and keeps the shader's results as it gave them.
-#ifndef STRATAMIX_TOOLS_PREVIEW_RENDER_H
-#define STRATAMIX_TOOLS_PREVIEW_RENDER_H
+#ifndef STRATAMIX_PREVIEW_RENDER_H
+#define STRATAMIX_PREVIEW_RENDER_H
 
 #include <array>
 #include <atomic>
@@ -91,4 +91,4 @@ std::array<float, 3> display_color(ResultKind kind, const float* rgba);
 
 }  // namespace strata::preview
 
-#endif  // STRATAMIX_TOOLS_PREVIEW_RENDER_H
+#endif  // STRATAMIX_PREVIEW_RENDER_H
