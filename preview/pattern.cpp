@@ -163,8 +163,11 @@ Value pattern_value(const Pattern& p, float u, float v, strataMix_vector normal)
 
 host::Connection pattern_connection(Pattern p, FieldType kind) {
   return [p = std::move(p), kind](mi_state& state, void* value) {
-    const host::Sample& sample = host::sample_of(state);
-    const Value v = pattern_value(p, sample.u, sample.v, state.normal);
+    // A sample that does not say where it lies is taken at the origin.
+    const void* context = host::sample_of(state).context;
+    const SurfacePoint at =
+        context != nullptr ? *static_cast<const SurfacePoint*>(context) : SurfacePoint{};
+    const Value v = pattern_value(p, at.u, at.v, state.normal);
     std::memcpy(value, v.data(), slot_size(kind));
   };
 }

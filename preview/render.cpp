@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "pattern.h"
+
 namespace strata::preview {
 namespace {
 
@@ -28,30 +30,30 @@ constexpr float kDiffuse = 0.80f;
 constexpr float kSpecular = 0.30f;
 constexpr float kShininess = 40.0f;
 
-// Where one sample lies: on the surface or not, its normal and coordinates.
-struct SurfacePoint {
+// What one sample of the view sees: the surface or not, its normal there and
+// the point the patterns read.
+struct SurfaceHit {
   bool hit;
   strataMix_vector normal;
-  float u;
-  float v;
+  SurfacePoint point;
 };
 
 // x and y in [0, 1] across the view, y downward as the image runs.
-SurfacePoint surface_at(Shape shape, float x, float y) {
+SurfaceHit surface_at(Shape shape, float x, float y) {
   if (shape == Shape::swatch) {
-    return {true, {0.0f, 0.0f, 1.0f}, x, 1.0f - y};
+    return {true, {0.0f, 0.0f, 1.0f}, {x, 1.0f - y}};
   }
   const float sx = 2.0f * x - 1.0f;
   const float sy = 1.0f - 2.0f * y;
   const float r2 = sx * sx + sy * sy;
   if (r2 > 1.0f) {
-    return {false, {0.0f, 0.0f, 0.0f}, 0.0f, 0.0f};
+    return {false, {0.0f, 0.0f, 0.0f}, {}};
   }
   const float sz = std::sqrt(1.0f - r2);
   // The visible half of the sphere spans u and v over [0, 1].
   const float u = 0.5f + std::atan2(sx, sz) / kPi;
   const float v = 0.5f + std::asin(std::clamp(sy, -1.0f, 1.0f)) / kPi;
-  return {true, {sx, sy, sz}, u, v};
+  return {true, {sx, sy, sz}, {u, v}};
 }
 
 // The four floats a pixel shows of one call's result.
@@ -79,15 +81,16 @@ std::uint64_t render_row(host::Host& host, host::ShaderFn shader, const View& vi
                          static_cast<float>(view.width);
         const float fy = (static_cast<float>(y) + (static_cast<float>(sy) + 0.5f) * inv) /
                          static_cast<float>(view.height);
-        const SurfacePoint p = surface_at(view.shape, fx, fy);
+        const SurfaceHit p = surface_at(view.shape, fx, fy);
         if (!p.hit) {
           continue;
         }
         sample->state.normal = p.normal;
-        sample->u = p.u;
-        sample->v = p.v;
+        // The point lives only as long as this call.
+        sample->context = &p.point;
         strataMix_result r{};
         shader(&r, &sample->state, &host.params());
+        sample->context = nullptr;
         const std::array<float, 4> value = result_of(frame->kind, r);
         for (std::size_t c = 0; c < 4; ++c) {
           sum[c] += value[c];

@@ -131,8 +131,8 @@ TEST(Preset, TheExamplePresetsParse) {
 // One shader call at (u, v) on a flat surface, as the preview makes it.
 strataMix_result shade_at(host::Host& h, float u, float v) {
   host::Sample s = h.make_sample(0, {0.0f, 0.0f, 1.0f});
-  s.u = u;
-  s.v = v;
+  const SurfacePoint at{u, v};
+  s.context = &at;
   strataMix_result r{};
   test::plugin().shader()(&r, &s.state, &h.params());
   return r;
