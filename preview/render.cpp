@@ -8,23 +8,17 @@
 #include <thread>
 
 #include "pattern.h"
+#include "vec3.h"
 
 namespace strata::preview {
 namespace {
 
 constexpr float kPi = 3.14159265358979323846f;
 
-float dot(strataMix_vector a, strataMix_vector b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
-strataMix_vector unit_vector(strataMix_vector a) {
-  const float length = std::sqrt(dot(a, a));
-  return {a.x / length, a.y / length, a.z / length};
-}
-
 // The preview's light: from the upper left, in front of the surface; the
 // viewer looks down -z, and the highlight lies halfway between the two.
-const strataMix_vector kLight = unit_vector({-0.45f, 0.55f, 0.7f});
-const strataMix_vector kHalfway = unit_vector({kLight.x, kLight.y, kLight.z + 1.0f});
+const strataMix_vector kLight = normalized({-0.45f, 0.55f, 0.7f});
+const strataMix_vector kHalfway = normalized({kLight.x, kLight.y, kLight.z + 1.0f});
 constexpr float kAmbient = 0.06f;
 constexpr float kDiffuse = 0.80f;
 constexpr float kSpecular = 0.30f;
@@ -213,7 +207,11 @@ float lit(strataMix_vector n) {
   if (!(length > 0.0f)) {
     return 0.0f;
   }
-  const strataMix_vector unit{n.x / length, n.y / length, n.z / length};
+  // Too long to tell which way it faces: no direct light reaches it.
+  if (std::isinf(length)) {
+    return kAmbient;
+  }
+  const strataMix_vector unit = normalized(n);
   const float diffuse = std::max(0.0f, dot(unit, kLight));
   const float specular = std::pow(std::max(0.0f, dot(unit, kHalfway)), kShininess);
   return kAmbient + kDiffuse * diffuse + kSpecular * specular;

@@ -157,6 +157,8 @@ TEST(Render, LightingIsOneLightWithAmbient) {
   // Facing away from the light and the viewer: only the ambient term.
   EXPECT_FLOAT_EQ(lit({0.4508f, -0.5510f, -0.7022f}), 0.06f);
   EXPECT_EQ(lit({0, 0, 0}), 0.0f) << "a zero normal is black";
+  EXPECT_EQ(lit({std::numeric_limits<float>::infinity(), 0, 1}), 0.06f) << "no direction: ambient";
+  EXPECT_EQ(lit({3e19f, 3e19f, 0}), 0.06f) << "a length past the floats: ambient";
   EXPECT_TRUE(std::isnan(lit({std::numeric_limits<float>::quiet_NaN(), 0, 1})));
   EXPECT_EQ(lit({0, 0, 2}), lit({0, 0, 1})) << "lit by direction, not length";
   EXPECT_GT(lit({-0.45f, 0.55f, 0.7f}), lit({0.45f, -0.55f, 0.7f})) << "lit from the upper left";
