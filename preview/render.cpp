@@ -1,6 +1,7 @@
 #include "render.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -8,21 +9,11 @@
 #include <thread>
 
 #include "pattern.h"
-#include "vec3.h"
 
 namespace strata::preview {
 namespace {
 
 constexpr float kPi = 3.14159265358979323846f;
-
-// The preview's light: from the upper left, in front of the surface; the
-// viewer looks down -z, and the highlight lies halfway between the two.
-const strataMix_vector kLight = normalized({-0.45f, 0.55f, 0.7f});
-const strataMix_vector kHalfway = normalized({kLight.x, kLight.y, kLight.z + 1.0f});
-constexpr float kAmbient = 0.06f;
-constexpr float kDiffuse = 0.80f;
-constexpr float kSpecular = 0.30f;
-constexpr float kShininess = 40.0f;
 
 // What one sample of the view sees: the surface or not, its normal there and
 // the point the patterns read.
@@ -197,36 +188,6 @@ Frame render_frame(host::Host& host, host::ShaderFn shader, const View& view, un
   }
   frame.samples = calls;
   return frame;
-}
-
-float lit(strataMix_vector n) {
-  const float length = std::sqrt(dot(n, n));
-  if (std::isnan(length)) {
-    return length;
-  }
-  if (!(length > 0.0f)) {
-    return 0.0f;
-  }
-  // Too long to tell which way it faces: no direct light reaches it.
-  if (std::isinf(length)) {
-    return kAmbient;
-  }
-  const strataMix_vector unit = normalized(n);
-  const float diffuse = std::max(0.0f, dot(unit, kLight));
-  const float specular = std::pow(std::max(0.0f, dot(unit, kHalfway)), kShininess);
-  return kAmbient + kDiffuse * diffuse + kSpecular * specular;
-}
-
-std::array<float, 3> display_color(ResultKind kind, const float* rgba) {
-  std::array<float, 3> out{};
-  for (std::size_t c = 0; c < 3; ++c) {
-    if (!std::isfinite(rgba[c])) {
-      return {1.0f, 0.0f, 1.0f};
-    }
-    const float v = kind == ResultKind::color ? rgba[c] : 0.5f * rgba[c] + 0.5f;
-    out[c] = std::clamp(v, 0.0f, 1.0f);
-  }
-  return out;
 }
 
 }  // namespace strata::preview

@@ -1,15 +1,15 @@
 // Contact sheets: a grid of labelled preview cells, each a preset rendered
-// on a swatch or a sphere, composed into one picture for people (display)
-// and one with the float values (values).
+// on a swatch or a sphere by the renderer, one cell after another, and laid
+// out by the compositor.
 #ifndef STRATAMIX_PREVIEW_SHEET_H
 #define STRATAMIX_PREVIEW_SHEET_H
 
-#include <OpenImageIO/imagebuf.h>
-
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "compositor.h"
 #include "host.h"
 #include "render.h"
 
@@ -26,35 +26,6 @@ struct Sheet {
   Shape shape = Shape::swatch;
   int columns = 6;
   std::vector<Cell> cells;
-};
-
-// The three default sheets: every blend mode, colour-correction settings,
-// normal layering.
-std::vector<Sheet> default_sheets();
-
-struct SheetLayout {
-  int cell = 96;       // pixels per side of one panel
-  int aa = 2;          // samples per pixel along each axis
-  int font_size = 13;  // label height in pixels
-  std::string font;    // path of a TrueType font for the labels
-};
-
-// The layout for cells of `cell` pixels, labels scaled to fit, with the
-// font found on this machine (empty when none is).
-SheetLayout layout_for(int cell);
-
-// The font the labels use: DejaVu Sans from Debian's fonts-dejavu-core, or
-// empty when it is not installed.
-std::string label_font();
-
-struct SheetImages {
-  // RGBA floats: each cell's result as the shader gave it (a normal raw),
-  // the lit normal beside it where the normal stage ran, the labels in white.
-  OIIO::ImageBuf values;
-  // RGB floats in [0, 1] for a PNG: results clamped, normals mapped to
-  // colours, NaN and infinities magenta.
-  OIIO::ImageBuf display;
-  std::uint64_t samples = 0;
 };
 
 // Renders every cell of the sheet with the plug-in's shader. Throws

@@ -15,6 +15,7 @@
 #include "plugin.h"
 #include "preset.h"
 #include "render.h"
+#include "catalogue.h"
 #include "sheet.h"
 
 #if defined(_WIN32)

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "catalogue.h"
 #include "sheet.h"
 #include "support.h"
 
