@@ -53,7 +53,7 @@ Sheet blend_mode_sheet() {
   for (const BlendModeEntry& m : kBlendModes) {
     const std::string number = std::to_string(static_cast<std::uint32_t>(m.mode));
     s.cells.push_back({number + " " + std::string(m.name),
-                       std::string(kBlendBase) + "blendMode = " + number + "\n"});
+                       parse_preset(std::string(kBlendBase) + "blendMode = " + number + "\n")});
   }
   return s;
 }
@@ -81,13 +81,13 @@ Sheet color_correct_sheet() {
       {"sat +0.2, gamma 1.4, contrast 1.2", "saturationAdjust = 0.2\ngamma = 1.4\ncontrast = 1.2"},
   };
   for (const auto& [label, lines] : settings) {
-    s.cells.push_back({label, std::string(kCorrectBase) + lines + "\n"});
+    s.cells.push_back({label, parse_preset(std::string(kCorrectBase) + lines + "\n")});
   }
   return s;
 }
 
 Cell normal_cell(const char* label, const std::string& lines, bool normalize = true) {
-  return {label, kNormalBase + lines + (normalize ? "normalizeNormal = on\n" : "")};
+  return {label, parse_preset(kNormalBase + lines + (normalize ? "normalizeNormal = on\n" : ""))};
 }
 
 Sheet normal_sheet() {
@@ -109,7 +109,8 @@ Sheet normal_sheet() {
                   "layerCount = 1\nlayerEnable[0] = on\n"
                   "layerNormal[0] = noise(6, -0.7 -0.7 1, 0.7 0.7 1)\n"),
       normal_cell("bump, not normalised", one, false),
-      {"bump as colour", "normalEnable = on\nnormalAsColor = on\nnormalizeNormal = on\n" + one},
+      {"bump as colour",
+       parse_preset("normalEnable = on\nnormalAsColor = on\nnormalizeNormal = on\n" + one)},
   };
   return s;
 }

@@ -1,21 +1,14 @@
 #include "sheet.h"
 
-#include <stdexcept>
 #include <utility>
-
-#include "preset.h"
 
 namespace strata::preview {
 namespace {
 
 // A cell's host: the preview's defaults, then the cell's preset.
-void set_up_cell(const Sheet& sheet, const Cell& cell, host::Host* host) {
+void set_up_cell(const Cell& cell, host::Host* host) {
   set_preview_defaults(&host->params());
-  try {
-    apply_preset(parse_preset(cell.preset), host);
-  } catch (const PresetError& e) {
-    throw std::runtime_error("sheet " + sheet.name + ", cell \"" + cell.label + "\": " + e.what());
-  }
+  apply_preset(cell.preset, host);
 }
 
 }  // namespace
@@ -23,7 +16,7 @@ void set_up_cell(const Sheet& sheet, const Cell& cell, host::Host* host) {
 int sheet_panels(const Sheet& sheet) {
   for (const Cell& cell : sheet.cells) {
     host::Host h;
-    set_up_cell(sheet, cell, &h);
+    set_up_cell(cell, &h);
     if (h.params().normalEnable != 0) {
       return 2;
     }
@@ -49,7 +42,7 @@ SheetImages render_sheet(const Sheet& sheet, host::ShaderFn shader, const SheetL
   std::uint64_t samples = 0;
   for (std::size_t i = 0; i < sheet.cells.size(); ++i) {
     host::Host h;
-    set_up_cell(sheet, sheet.cells[i], &h);
+    set_up_cell(sheet.cells[i], &h);
     const Frame frame = render_frame(h, shader, view, threads, meter, tick);
     samples += frame.samples;
     picture.place(i, frame);

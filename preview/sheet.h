@@ -11,13 +11,14 @@
 
 #include "compositor.h"
 #include "host.h"
+#include "preset.h"
 #include "render.h"
 
 namespace strata::preview {
 
 struct Cell {
   std::string label;
-  std::string preset;  // preset text, as a preset file holds it
+  Preset preset;
 };
 
 struct Sheet {
@@ -29,8 +30,7 @@ struct Sheet {
 };
 
 // Renders every cell of the sheet with the plug-in's shader. Throws
-// std::runtime_error when a cell's preset is bad (naming the cell) or the
-// labels cannot be drawn.
+// std::runtime_error when the labels cannot be measured or drawn.
 SheetImages render_sheet(const Sheet& sheet, host::ShaderFn shader, const SheetLayout& layout,
                          unsigned threads, ProgressMeter* meter = nullptr,
                          const std::function<void()>& tick = {});
