@@ -12,10 +12,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "catalogue.h"
 #include "plugin.h"
 #include "preset.h"
 #include "render.h"
-#include "catalogue.h"
 #include "sheet.h"
 
 #if defined(_WIN32)
@@ -238,8 +238,7 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
 }
 
 // A preset file as a one-cell sheet named after the file.
-preview::Sheet preset_sheet(const std::string& path, preview::Preset preset,
-                            preview::Shape shape) {
+preview::Sheet preset_sheet(const std::string& path, preview::Preset preset, preview::Shape shape) {
   const std::string name = std::filesystem::path(path).stem().string();
   preview::Sheet sheet{name, "preset " + path, shape, 1, {{"result", std::move(preset)}}};
   if (preview::sheet_panels(sheet) == 2) {

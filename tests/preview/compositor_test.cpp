@@ -1,10 +1,10 @@
 // The compositor: how a cell's result and its lit normal are shown.
+#include "compositor.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-#include "compositor.h"
 
 namespace strata::preview {
 namespace {

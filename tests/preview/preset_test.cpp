@@ -1,6 +1,8 @@
 // Preview presets: what each line sets in the record, the message each bad
 // line gets, and connected patterns evaluated by the shader through
 // mi_phen_eval.
+#include "preset.h"
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -9,7 +11,6 @@
 #include <sstream>
 #include <string>
 
-#include "preset.h"
 #include "support.h"
 
 namespace strata::preview {

@@ -1,10 +1,11 @@
 // The preview renderer: where each pixel samples the surface, that every
 // pixel holds the shader's own result, and that threads do not disturb one
 // another.
+#include "render.h"
+
 #include <gtest/gtest.h>
 
 #include "preset.h"
-#include "render.h"
 #include "support.h"
 
 namespace strata::preview {

@@ -3,6 +3,8 @@
 // a failing picture. Set STRATAMIX_REGENERATE_REFERENCES=1 to write the
 // references anew from the current plug-in (then look at them before
 // committing).
+#include "sheet.h"
+
 #include <OpenImageIO/imagebufalgo.h>
 #include <gtest/gtest.h>
 
@@ -11,7 +13,6 @@
 #include <string>
 
 #include "catalogue.h"
-#include "sheet.h"
 #include "support.h"
 
 namespace strata::preview {
