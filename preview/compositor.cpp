@@ -25,13 +25,62 @@ constexpr float kDiffuse = 0.80f;
 constexpr float kSpecular = 0.30f;
 constexpr float kShininess = 40.0f;
 
-int label_width(const std::string& text, const SheetLayout& layout) {
-  const OIIO::ROI size = OIIO::ImageBufAlgo::text_size(text, layout.font_size, layout.font);
-  if (!size.defined()) {
-    throw std::runtime_error("cannot measure the label \"" + text + "\" with font '" + layout.font +
-                             "'");
+// Where a text drawn from x = 0 ends and how wide it is.
+OIIO::ROI text_extent(const std::string& text, int size, const std::string& font) {
+  const OIIO::ROI extent = OIIO::ImageBufAlgo::text_size(text, size, font);
+  if (!extent.defined()) {
+    throw std::runtime_error("cannot measure the label \"" + text + "\" with font '" + font + "'");
   }
-  return size.width();
+  return extent;
+}
+
+int label_width(const std::string& text, const SheetLayout& layout) {
+  return text_extent(text, layout.font_size, layout.font).width();
+}
+
+std::string without_trailing_spaces(std::string text) {
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
+// The title in lines no wider than `width`, at `size`: broken after a space,
+// a slash or a hyphen (a title is often a path), and a piece wider than a
+// whole line between two characters (never inside one of UTF-8's).
+std::vector<std::string> title_lines(const std::string& title, int width, int size,
+                                     const std::string& font) {
+  const auto fits = [&](const std::string& text) {
+    return text_extent(without_trailing_spaces(text), size, font).xend <= width;
+  };
+  std::vector<std::string> lines{""};
+  for (std::size_t start = 0; start < title.size();) {
+    const std::size_t at = title.find_first_of(" /-", start);
+    const std::size_t end = at == std::string::npos ? title.size() : at + 1;
+    const std::string piece = title.substr(start, end - start);
+    start = end;
+    if (fits(lines.back() + piece)) {
+      lines.back() += piece;
+      continue;
+    }
+    if (!lines.back().empty()) {
+      lines.emplace_back();
+    }
+    for (std::size_t i = 0; i < piece.size();) {
+      std::size_t next = i + 1;
+      while (next < piece.size() && (static_cast<unsigned char>(piece[next]) & 0xc0) == 0x80) {
+        ++next;
+      }
+      const std::string character = piece.substr(i, next - i);
+      if (!lines.back().empty() && !fits(lines.back() + character)) {
+        lines.emplace_back();
+      }
+      lines.back() += character;
+      i = next;
+    }
+  }
+  for (std::string& line : lines) {
+    line = without_trailing_spaces(line);
+  }
+  return lines;
 }
 
 void fill(OIIO::ImageBuf* image, std::initializer_list<float> color) {
@@ -112,9 +161,11 @@ int SheetPicture::Grid::cell_y(std::size_t i) const {
   return title_height + static_cast<int>(i / static_cast<std::size_t>(columns)) * row_height;
 }
 
+int SheetPicture::title_line_step() const { return title_size_ * 5 / 4; }
+
 SheetPicture::SheetPicture(std::string title, std::vector<std::string> labels, int columns,
                            int panels, const SheetLayout& layout)
-    : title_(std::move(title)), labels_(std::move(labels)), layout_(layout), grid_{} {
+    : labels_(std::move(labels)), layout_(layout), grid_{} {
   if (layout.font.empty()) {
     throw std::runtime_error(
         "no font for the labels: install Debian's fonts-dejavu-core "
@@ -124,7 +175,6 @@ SheetPicture::SheetPicture(std::string title, std::vector<std::string> labels, i
   g.panels = panels;
   g.panel_gap = std::max(2, layout.cell / 32);
   g.margin = std::max(6, layout.cell / 8);
-  g.title_height = layout.font_size * 2 + g.margin / 2;
   g.row_height = layout.cell + layout.font_size * 2;
   g.cell_width = g.panels * layout.cell + (g.panels - 1) * g.panel_gap;
   const int n = static_cast<int>(labels_.size());
@@ -135,10 +185,20 @@ SheetPicture::SheetPicture(std::string title, std::vector<std::string> labels, i
     int& w = g.column_widths[g.column(i)];
     w = std::max(w, label_width(labels_[i], layout) + layout.font_size / 2);
   }
-  const int title_width = label_width("strataMix " + title_, layout) + layout.font_size;
-  g.width = std::max(
-      g.column_x(static_cast<std::size_t>(g.columns - 1)) + g.column_widths.back() + g.margin,
-      2 * g.margin + title_width);
+  g.width = g.column_x(static_cast<std::size_t>(g.columns - 1)) + g.column_widths.back() + g.margin;
+
+  // The picture is as wide as its cells. A title wider than that is drawn
+  // smaller, down to the labels' size, and then in as many lines as it needs.
+  title = "strataMix " + title;
+  const int title_width = g.width - 2 * g.margin;
+  title_size_ = layout.font_size + 2;
+  while (title_size_ > layout.font_size &&
+         text_extent(title, title_size_, layout.font).xend > title_width) {
+    --title_size_;
+  }
+  title_lines_ = title_lines(title, title_width, title_size_, layout.font);
+  g.title_height = layout.font_size * 2 + g.margin / 2 +
+                   static_cast<int>(title_lines_.size() - 1) * title_line_step();
   g.height = g.title_height + g.rows * g.row_height;
 
   images_.values.reset(OIIO::ImageSpec(g.width, g.height, 4, OIIO::TypeDesc::FLOAT));
@@ -161,8 +221,11 @@ SheetImages SheetPicture::finish() {
   using OIIO::ImageBufAlgo::TextAlignX;
   const Grid& g = grid_;
   for (OIIO::ImageBuf* image : {&images_.values, &images_.display}) {
-    draw_text(image, g.margin, g.margin / 2 + layout_.font_size + 2, "strataMix " + title_,
-              layout_.font_size + 2, layout_.font, TextAlignX::Left);
+    for (std::size_t line = 0; line < title_lines_.size(); ++line) {
+      draw_text(image, g.margin,
+                g.margin / 2 + layout_.font_size + 2 + static_cast<int>(line) * title_line_step(),
+                title_lines_[line], title_size_, layout_.font, TextAlignX::Left);
+    }
     for (std::size_t i = 0; i < labels_.size(); ++i) {
       draw_text(image, g.column_x(i) + g.column_width(i) / 2,
                 g.cell_y(i) + layout_.cell + layout_.font_size * 5 / 4, labels_[i],

@@ -75,8 +75,12 @@ class SheetPicture {
     int cell_y(std::size_t i) const;
   };
 
-  std::string title_;
+  // Baseline to baseline, when the title takes more than one line.
+  int title_line_step() const;
+
   std::vector<std::string> labels_;
+  int title_size_ = 0;
+  std::vector<std::string> title_lines_;
   SheetLayout layout_;
   Grid grid_;
   SheetImages images_;
