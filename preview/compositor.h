@@ -47,8 +47,9 @@ struct SheetImages {
 class SheetPicture {
  public:
   // A grid of `labels.size()` cells in `columns` columns, each cell
-  // `panels` panels wide (2: the result and the lit normal). Throws
-  // std::runtime_error when there is no font or a label cannot be measured.
+  // `panels` panels wide (2: the result and the lit normal), as wide as the
+  // cells and labels need; a title wider than that is fitted to it. Throws
+  // std::runtime_error when there is no font or a text cannot be measured.
   SheetPicture(std::string title, std::vector<std::string> labels, int columns, int panels,
                const SheetLayout& layout);
 

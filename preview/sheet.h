@@ -23,7 +23,7 @@ struct Cell {
 
 struct Sheet {
   std::string name;   // file name stem: "blend-modes"
-  std::string title;  // the line above the grid
+  std::string title;  // above the grid, after "strataMix"
   Shape shape = Shape::swatch;
   int columns = 6;
   std::vector<Cell> cells;
