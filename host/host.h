@@ -40,14 +40,14 @@ struct Sample {
   // null when not recorded.
   std::vector<std::uint32_t>* log;
   alignas(16) unsigned char value[16];
-  // Where the sample lies on the surface, for connections that vary over it
-  // (the preview's textures); the shader never sees these.
-  float u;
-  float v;
+  // Whatever the caller of the shader wants its connections to know of this
+  // sample (where it lies, say); the host hands it on untouched and the
+  // shader never sees it. Null unless the caller sets it.
+  const void* context;
 };
 
 // The sample that a state handed out by make_sample belongs to; a connection
-// reaches the sample's surface coordinates through it.
+// reaches the sample's context through it.
 inline const Sample& sample_of(const mi_state& state) {
   return *reinterpret_cast<const Sample*>(&state);
 }

@@ -12,10 +12,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "catalogue.h"
 #include "plugin.h"
-#include "preview_preset.h"
-#include "preview_render.h"
-#include "preview_sheet.h"
+#include "preset.h"
+#include "render.h"
+#include "sheet.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -237,10 +238,9 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
 }
 
 // A preset file as a one-cell sheet named after the file.
-preview::Sheet preset_sheet(const std::string& path, const std::string& text,
-                            preview::Shape shape) {
+preview::Sheet preset_sheet(const std::string& path, preview::Preset preset, preview::Shape shape) {
   const std::string name = std::filesystem::path(path).stem().string();
-  preview::Sheet sheet{name, "preset " + path, shape, 1, {{"result", text}}};
+  preview::Sheet sheet{name, "preset " + path, shape, 1, {{"result", std::move(preset)}}};
   if (preview::sheet_panels(sheet) == 2) {
     sheet.cells[0].label = "result, and the combined normal lit";
   }
@@ -287,9 +287,7 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
   }
   for (const std::string& path : o.presets) {
     try {
-      const std::string text = read_text(path);
-      preview::parse_preset(text);
-      sheets.push_back(preset_sheet(path, text, o.shape));
+      sheets.push_back(preset_sheet(path, preview::parse_preset(read_text(path)), o.shape));
     } catch (const preview::PresetError& e) {
       err << "stratamix preview: " << path << ": " << e.what() << '\n';
       bad = true;

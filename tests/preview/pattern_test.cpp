@@ -1,11 +1,11 @@
 // The preview's patterns: values hand-checked at chosen points, their ranges
 // over a grid, and the guards for coordinates no texture should meet.
+#include "pattern.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-#include "preview_pattern.h"
 
 namespace strata::preview {
 namespace {

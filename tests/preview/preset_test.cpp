@@ -1,6 +1,8 @@
 // Preview presets: what each line sets in the record, the message each bad
 // line gets, and connected patterns evaluated by the shader through
 // mi_phen_eval.
+#include "preset.h"
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -9,7 +11,6 @@
 #include <sstream>
 #include <string>
 
-#include "preview_preset.h"
 #include "support.h"
 
 namespace strata::preview {
@@ -131,8 +132,8 @@ TEST(Preset, TheExamplePresetsParse) {
 // One shader call at (u, v) on a flat surface, as the preview makes it.
 strataMix_result shade_at(host::Host& h, float u, float v) {
   host::Sample s = h.make_sample(0, {0.0f, 0.0f, 1.0f});
-  s.u = u;
-  s.v = v;
+  const SurfacePoint at{u, v};
+  s.context = &at;
   strataMix_result r{};
   test::plugin().shader()(&r, &s.state, &h.params());
   return r;

@@ -1,57 +1,44 @@
-#include "preview_render.h"
+#include "render.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include "pattern.h"
+
 namespace strata::preview {
 namespace {
 
 constexpr float kPi = 3.14159265358979323846f;
 
-float dot(strataMix_vector a, strataMix_vector b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
-strataMix_vector unit_vector(strataMix_vector a) {
-  const float length = std::sqrt(dot(a, a));
-  return {a.x / length, a.y / length, a.z / length};
-}
-
-// The preview's light: from the upper left, in front of the surface; the
-// viewer looks down -z, and the highlight lies halfway between the two.
-const strataMix_vector kLight = unit_vector({-0.45f, 0.55f, 0.7f});
-const strataMix_vector kHalfway = unit_vector({kLight.x, kLight.y, kLight.z + 1.0f});
-constexpr float kAmbient = 0.06f;
-constexpr float kDiffuse = 0.80f;
-constexpr float kSpecular = 0.30f;
-constexpr float kShininess = 40.0f;
-
-// Where one sample lies: on the surface or not, its normal and coordinates.
-struct SurfacePoint {
+// What one sample of the view sees: the surface or not, its normal there and
+// the point the patterns read.
+struct SurfaceHit {
   bool hit;
   strataMix_vector normal;
-  float u;
-  float v;
+  SurfacePoint point;
 };
 
 // x and y in [0, 1] across the view, y downward as the image runs.
-SurfacePoint surface_at(Shape shape, float x, float y) {
+SurfaceHit surface_at(Shape shape, float x, float y) {
   if (shape == Shape::swatch) {
-    return {true, {0.0f, 0.0f, 1.0f}, x, 1.0f - y};
+    return {true, {0.0f, 0.0f, 1.0f}, {x, 1.0f - y}};
   }
   const float sx = 2.0f * x - 1.0f;
   const float sy = 1.0f - 2.0f * y;
   const float r2 = sx * sx + sy * sy;
   if (r2 > 1.0f) {
-    return {false, {0.0f, 0.0f, 0.0f}, 0.0f, 0.0f};
+    return {false, {0.0f, 0.0f, 0.0f}, {}};
   }
   const float sz = std::sqrt(1.0f - r2);
   // The visible half of the sphere spans u and v over [0, 1].
   const float u = 0.5f + std::atan2(sx, sz) / kPi;
   const float v = 0.5f + std::asin(std::clamp(sy, -1.0f, 1.0f)) / kPi;
-  return {true, {sx, sy, sz}, u, v};
+  return {true, {sx, sy, sz}, {u, v}};
 }
 
 // The four floats a pixel shows of one call's result.
@@ -79,15 +66,16 @@ std::uint64_t render_row(host::Host& host, host::ShaderFn shader, const View& vi
                          static_cast<float>(view.width);
         const float fy = (static_cast<float>(y) + (static_cast<float>(sy) + 0.5f) * inv) /
                          static_cast<float>(view.height);
-        const SurfacePoint p = surface_at(view.shape, fx, fy);
+        const SurfaceHit p = surface_at(view.shape, fx, fy);
         if (!p.hit) {
           continue;
         }
         sample->state.normal = p.normal;
-        sample->u = p.u;
-        sample->v = p.v;
+        // The point lives only as long as this call.
+        sample->context = &p.point;
         strataMix_result r{};
         shader(&r, &sample->state, &host.params());
+        sample->context = nullptr;
         const std::array<float, 4> value = result_of(frame->kind, r);
         for (std::size_t c = 0; c < 4; ++c) {
           sum[c] += value[c];
@@ -200,32 +188,6 @@ Frame render_frame(host::Host& host, host::ShaderFn shader, const View& view, un
   }
   frame.samples = calls;
   return frame;
-}
-
-float lit(strataMix_vector n) {
-  const float length = std::sqrt(dot(n, n));
-  if (std::isnan(length)) {
-    return length;
-  }
-  if (!(length > 0.0f)) {
-    return 0.0f;
-  }
-  const strataMix_vector unit{n.x / length, n.y / length, n.z / length};
-  const float diffuse = std::max(0.0f, dot(unit, kLight));
-  const float specular = std::pow(std::max(0.0f, dot(unit, kHalfway)), kShininess);
-  return kAmbient + kDiffuse * diffuse + kSpecular * specular;
-}
-
-std::array<float, 3> display_color(ResultKind kind, const float* rgba) {
-  std::array<float, 3> out{};
-  for (std::size_t c = 0; c < 3; ++c) {
-    if (!std::isfinite(rgba[c])) {
-      return {1.0f, 0.0f, 1.0f};
-    }
-    const float v = kind == ResultKind::color ? rgba[c] : 0.5f * rgba[c] + 0.5f;
-    out[c] = std::clamp(v, 0.0f, 1.0f);
-  }
-  return out;
 }
 
 }  // namespace strata::preview

@@ -1,4 +1,4 @@
-#include "preview_preset.h"
+#include "preset.h"
 
 #include <charconv>
 #include <cmath>

@@ -12,8 +12,8 @@
 //   layerNormal[0] = bump(6, 0.4)
 //
 // Each parameter (or slot) is set at most once.
-#ifndef STRATAMIX_TOOLS_PREVIEW_PRESET_H
-#define STRATAMIX_TOOLS_PREVIEW_PRESET_H
+#ifndef STRATAMIX_PREVIEW_PRESET_H
+#define STRATAMIX_PREVIEW_PRESET_H
 
 #include <cstdint>
 #include <optional>
@@ -24,7 +24,7 @@
 
 #include "fields.h"
 #include "host.h"
-#include "preview_pattern.h"
+#include "pattern.h"
 
 namespace strata::preview {
 
@@ -63,4 +63,4 @@ void apply_preset(const Preset& preset, host::Host* host);
 
 }  // namespace strata::preview
 
-#endif  // STRATAMIX_TOOLS_PREVIEW_PRESET_H
+#endif  // STRATAMIX_PREVIEW_PRESET_H

@@ -1,10 +1,9 @@
 // The preview renderer: runs the plug-in over the pixels of a sphere or a
 // flat swatch on every core, one host Sample per thread and one shared Host
 // record, and keeps the shader's results as it gave them.
-#ifndef STRATAMIX_TOOLS_PREVIEW_RENDER_H
-#define STRATAMIX_TOOLS_PREVIEW_RENDER_H
+#ifndef STRATAMIX_PREVIEW_RENDER_H
+#define STRATAMIX_PREVIEW_RENDER_H
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -80,15 +79,6 @@ unsigned render_threads();
 Frame render_frame(host::Host& host, host::ShaderFn shader, const View& view, unsigned threads,
                    ProgressMeter* meter = nullptr, const std::function<void()>& tick = {});
 
-// The brightness of a surface with normal n under the preview's one light
-// (from the upper left, in front), with a little ambient and a highlight.
-// The normal is normalised first; a zero normal gives 0, a NaN gives NaN.
-float lit(strataMix_vector n);
-
-// The colour shown for a pixel's result on screen, in [0, 1]: a colour
-// clamped, a normal mapped from [-1, 1]; NaN or infinity shows magenta.
-std::array<float, 3> display_color(ResultKind kind, const float* rgba);
-
 }  // namespace strata::preview
 
-#endif  // STRATAMIX_TOOLS_PREVIEW_RENDER_H
+#endif  // STRATAMIX_PREVIEW_RENDER_H

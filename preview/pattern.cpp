@@ -1,8 +1,10 @@
-#include "preview_pattern.h"
+#include "pattern.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+
+#include "vec3.h"
 
 namespace strata::preview {
 namespace {
@@ -60,19 +62,6 @@ float value_noise(float x, float y) {
   const float bottom = lerp(lattice_value(i, j), lattice_value(i + 1, j), fx);
   const float top = lerp(lattice_value(i, j + 1), lattice_value(i + 1, j + 1), fx);
   return lerp(bottom, top, fy);
-}
-
-strataMix_vector cross(strataMix_vector a, strataMix_vector b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-// Scaled to unit length; a zero or non-finite vector is returned as it is.
-strataMix_vector normalized(strataMix_vector a) {
-  const float length = std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
-  if (!(length > 0.0f) || !std::isfinite(length)) {
-    return a;
-  }
-  return {a.x / length, a.y / length, a.z / length};
 }
 
 // The value of a ramp through evenly spaced stops at t in [0, 1].
@@ -163,8 +152,11 @@ Value pattern_value(const Pattern& p, float u, float v, strataMix_vector normal)
 
 host::Connection pattern_connection(Pattern p, FieldType kind) {
   return [p = std::move(p), kind](mi_state& state, void* value) {
-    const host::Sample& sample = host::sample_of(state);
-    const Value v = pattern_value(p, sample.u, sample.v, state.normal);
+    // A sample that does not say where it lies is taken at the origin.
+    const void* context = host::sample_of(state).context;
+    const SurfacePoint at =
+        context != nullptr ? *static_cast<const SurfacePoint*>(context) : SurfacePoint{};
+    const Value v = pattern_value(p, at.u, at.v, state.normal);
     std::memcpy(value, v.data(), slot_size(kind));
   };
 }

@@ -1,8 +1,8 @@
 // The preview's built-in procedural shaders: textures that a colour, vector or
 // float parameter can be connected to, evaluated by the host through
-// mi_phen_eval at each sample from the sample's surface coordinates.
-#ifndef STRATAMIX_TOOLS_PREVIEW_PATTERN_H
-#define STRATAMIX_TOOLS_PREVIEW_PATTERN_H
+// mi_phen_eval at each sample from where the sample lies on the surface.
+#ifndef STRATAMIX_PREVIEW_PATTERN_H
+#define STRATAMIX_PREVIEW_PATTERN_H
 
 #include <array>
 #include <string_view>
@@ -19,6 +19,13 @@ enum class PatternKind {
   ramp,     // a linear run through its values along u or v
   noise,    // smooth value noise between two values
   bump,     // a field of bumps, yielding a perturbed surface normal
+};
+
+// Where a sample lies on the surface. The renderer hands it to the patterns
+// as the sample's context, which the host passes on untouched.
+struct SurfacePoint {
+  float u = 0.0f;
+  float v = 0.0f;
 };
 
 // One value of a parameter's type: a colour's four channels, a vector's
@@ -46,7 +53,8 @@ std::string_view pattern_name(PatternKind kind);
 // whose normal is `normal` (bump perturbs that normal).
 Value pattern_value(const Pattern& p, float u, float v, strataMix_vector normal);
 
-// The connection that evaluates the pattern for a parameter of `kind`.
+// The connection that evaluates the pattern for a parameter of `kind` at the
+// sample's SurfacePoint.
 host::Connection pattern_connection(Pattern p, FieldType kind);
 
 // Scalar patterns in [0, 1] before their values are applied; exposed for the
@@ -62,4 +70,4 @@ strataMix_vector bump_normal(float frequency, float height, float u, float v,
 
 }  // namespace strata::preview
 
-#endif  // STRATAMIX_TOOLS_PREVIEW_PATTERN_H
+#endif  // STRATAMIX_PREVIEW_PATTERN_H
