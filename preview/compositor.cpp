@@ -232,6 +232,10 @@ SheetImages SheetPicture::finish() {
                 layout_.font_size, layout_.font, TextAlignX::Center);
     }
   }
+  for (std::size_t i = 0; i < labels_.size(); ++i) {
+    images_.cells.emplace_back(g.column_x(i), g.column_x(i) + g.column_width(i), g.cell_y(i),
+                               g.cell_y(i) + g.row_height);
+  }
   return std::move(images_);
 }
 

@@ -39,6 +39,9 @@ struct SheetImages {
   // RGB floats in [0, 1] for a PNG: results clamped, normals mapped to
   // colours, NaN and infinities magenta.
   OIIO::ImageBuf display;
+  // Where each cell lies on the sheet, its panels and its label, in cell
+  // order.
+  std::vector<OIIO::ROI> cells;
   std::uint64_t samples = 0;
 };
 

@@ -1,7 +1,9 @@
 #include "preview.h"
 
 #include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -38,6 +40,8 @@ const char kPreviewUsage[] =
     "  --cell N       pixels per side of a cell (default 96; 256 for a preset)\n"
     "  --shape S      sphere or swatch, for presets (default sphere)\n"
     "  --aa N         samples per pixel along each axis, 1 to 8 (default 2)\n"
+    "  --cells        also write each cell of a sheet, with its label, as\n"
+    "                 NAME-NN.png (NN the cell's number from 00)\n"
     "  --threads N    render threads (default: every core)\n"
     "  --plugin PATH  the plug-in to load\n";
 
@@ -53,6 +57,7 @@ struct Options {
   preview::Shape shape = preview::Shape::sphere;
   int aa = 2;
   unsigned threads = 0;
+  bool cells = false;
   std::string plugin;
 };
 
@@ -75,9 +80,20 @@ Options parse_options(const std::vector<std::string>& args, const std::string& d
   o.plugin = default_plugin;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--cells") {
+      o.cells = true;
+      continue;
+    }
+    static const char* const kWithValue[] = {"--out", "--sheet",   "--cell",  "--shape",
+                                             "--aa",  "--threads", "--plugin"};
+    const bool known =
+        std::find(std::begin(kWithValue), std::end(kWithValue), a) != std::end(kWithValue);
+    if (a.rfind("--", 0) == 0 && !known) {
+      throw UsageError("unknown option " + a);
+    }
     // An option's value never begins with "--": that is the next option.
     const bool has_value = i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0;
-    if (a.rfind("--", 0) == 0 && !has_value) {
+    if (known && !has_value) {
       throw UsageError(a + " needs a value");
     }
     if (a == "--out") {
@@ -96,8 +112,6 @@ Options parse_options(const std::vector<std::string>& args, const std::string& d
       o.threads = static_cast<unsigned>(parse_count(a, args[++i], 1, 1024));
     } else if (a == "--plugin") {
       o.plugin = args[++i];
-    } else if (a.rfind("--", 0) == 0) {
-      throw UsageError("unknown option " + a);
     } else {
       o.presets.push_back(a);
     }
@@ -213,16 +227,28 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
   progress.finish();
 
   const std::string stem = (std::filesystem::path(o.out_dir) / sheet.name).string();
+  std::vector<std::string> written = {stem + ".png", stem + ".exr"};
+  if (o.cells) {
+    for (std::size_t i = 0; i < images.cells.size(); ++i) {
+      char number[32];
+      std::snprintf(number, sizeof number, "-%02zu.png", i);
+      written.push_back(stem + number);
+    }
+  }
   try {
-    write_image(images.display, stem + ".png", OIIO::TypeDesc::UINT8);
-    write_image(images.values, stem + ".exr", OIIO::TypeDesc::FLOAT);
+    write_image(images.display, written[0], OIIO::TypeDesc::UINT8);
+    write_image(images.values, written[1], OIIO::TypeDesc::FLOAT);
+    for (std::size_t i = 0; o.cells && i < images.cells.size(); ++i) {
+      write_image(OIIO::ImageBufAlgo::cut(images.display, images.cells[i]), written[i + 2],
+                  OIIO::TypeDesc::UINT8);
+    }
   } catch (const std::runtime_error&) {
-    // Both pictures or neither: a PNG without its EXR, or a file cut short,
+    // All the pictures or none: a PNG without its EXR, or a file cut short,
     // would pass for a finished render.
-    for (const char* extension : {".png", ".exr"}) {
+    for (const std::string& path : written) {
       std::error_code ec;
-      if (std::filesystem::is_regular_file(stem + extension, ec)) {
-        std::filesystem::remove(stem + extension, ec);
+      if (std::filesystem::is_regular_file(path, ec)) {
+        std::filesystem::remove(path, ec);
       }
     }
     throw;

@@ -31,6 +31,7 @@ set(rows
   "--shape cube ${WORK}/good.preset | 2 | stratamix preview: --shape is sphere or swatch, not 'cube'"
   "--aa 9 | 2 | stratamix preview: --aa takes a whole number from 1 to 8, not '9'"
   "--sheet | 2 | stratamix preview: --sheet needs a value"
+  "--help | 2 | stratamix preview: unknown option --help"
   "--out --sheet normals | 2 | stratamix preview: --out needs a value"
   "${small} --out ${WORK}/file/out | 1 | stratamix preview: cannot make the output folder ${WORK}/file/out: "
   "${small} --out ${WORK}/exr | 1 | stratamix preview: cannot write ${WORK}/exr/normals.exr: "
@@ -64,12 +65,16 @@ if(failed)
   message(FATAL_ERROR "${failed}")
 endif()
 
-execute_process(COMMAND ${STRATAMIX} preview --sheet normals --cell 16 --aa 1 --out ${WORK}/out
+execute_process(COMMAND ${STRATAMIX} preview --sheet normals --cell 16 --aa 1 --cells
+                        --out ${WORK}/out
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "sheet: status ${status}\n${out}${err}")
 endif()
-foreach(file normals.png normals.exr)
+if(EXISTS ${WORK}/out/normals-12.png)
+  message(FATAL_ERROR "sheet: a thirteenth cell of the twelve was written")
+endif()
+foreach(file normals.png normals.exr normals-00.png normals-11.png)
   if(NOT EXISTS ${WORK}/out/${file})
     message(FATAL_ERROR "sheet: ${file} was not written")
   endif()

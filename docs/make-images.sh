@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Renders the manual's pictures afresh through the plug-in with the built
+# stratamix preview: the three contact sheets, small, and each cell of the
+# blend-mode sheet on its own, a little larger.
+#
+#   docs/make-images.sh [OUT_DIR]     (default docs/images; needs build/native)
+#
+# The manual_images test renders them again into a folder of its own and
+# requires the same files as the checked-in ones.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+out=${1:-docs/images}
+stratamix=${STRATAMIX:-build/native/bin/stratamix}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+preview() { "$stratamix" preview "$@" >/dev/null; }
+preview --sheet blend-modes --cell 40 --out "$work"
+preview --sheet color-correct --cell 48 --out "$work"
+preview --sheet normals --cell 56 --out "$work"
+preview --sheet blend-modes --cell 64 --cells --out "$work/cells"
+
+mkdir -p "$out"
+rm -f "$out"/*.png
+cp "$work"/*.png "$work"/cells/blend-modes-??.png "$out"/
+echo "docs/make-images.sh: $(find "$out" -name '*.png' | wc -l) pictures," \
+  "$(du -cb "$out"/*.png | tail -n 1 | cut -f1) bytes in $out" >&2
