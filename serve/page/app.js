@@ -99,7 +99,7 @@ class Control {
     this.valueBox = element('span', { className: 'value' });
     this.patternBox = element('span', { className: 'pattern', hidden: '' });
     this.source.addEventListener('change', () => this.showSource());
-    this.root.append(this.valueBox, this.source, this.patternBox);
+    this.root.append(this.source, this.valueBox, this.patternBox);
     if (f.type === 'scalar') {
       this.slider = element('input', { type: 'range', min: String(f.min), max: String(f.max),
                                        step: String((f.max - f.min) / 200), 'aria-label': `${this.key} slider` });
@@ -315,7 +315,14 @@ function label(field, text) {
                             text });
 }
 
+// The controls as the record lays its parameters out, a layer array's slots
+// one after another: the order of the declaration, and of a preset.
+function inRecordOrder() {
+  return [...controls].sort((a, b) => a.field.index - b.field.index || a.slot - b.slot);
+}
+
 function buildControls(list) {
+  list.forEach((f, i) => { f.index = i; });
   const box = $('controls');
   for (const group of GROUPS) {
     const fields = list.filter((f) => f.stage === group.stage);
@@ -350,13 +357,13 @@ function buildControls(list) {
   }
 }
 
-// The preset the controls make, in the field list's order, and which
+// The preset the controls make, in the record's order, and which
 // control wrote each line, so that a message about a line is shown beside
 // its control.
 function presetText() {
   const lines = ['# strataMix preset, from stratamix serve'];
   const owners = [null];
-  for (const c of controls) {
+  for (const c of inRecordOrder()) {
     const line = c.line();
     if (line !== null) {
       lines.push(line);
@@ -431,6 +438,9 @@ async function render() {
     return;
   }
   clearMessages();
+  if (!$('block-section').hidden) {
+    $('block').textContent = shaderBlock();
+  }
   const seconds = Number(response.headers.get('X-Render-Seconds'));
   const samples = Number(response.headers.get('X-Samples'));
   const picture = $('picture');
@@ -486,7 +496,7 @@ async function openPreset(file) {
 
 function shaderBlock() {
   const name = $('block-name').value.replace(/"/g, '') || 'look';
-  const lines = controls.map((c) => c.blockLine());
+  const lines = inRecordOrder().map((c) => c.blockLine());
   const body = lines.map((l, i) => {
     const text = `    ${l.text}${i + 1 < lines.length ? ',' : ''}`;
     return l.note ? `${text.padEnd(44)} # ${l.note}` : text;
@@ -534,6 +544,7 @@ async function start() {
     }
   });
   $('copy-block').addEventListener('click', copyBlock);
+  $('block-name').addEventListener('input', () => { $('block').textContent = shaderBlock(); });
   $('reset').addEventListener('click', () => {
     for (const c of controls) {
       c.reset();
