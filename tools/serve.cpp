@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <charconv>
+#include <csignal>
 #include <ctime>
 #include <ostream>
 #include <stdexcept>
@@ -77,6 +78,10 @@ class SignalWatch {
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
+    // A shell starts a background job with SIGINT ignored, and an ignored
+    // signal is never pending for sigtimedwait to take.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
     thread_ = std::thread([this, &server] {
       const timespec wait{0, 100'000'000};
