@@ -89,9 +89,11 @@ void fill(OIIO::ImageBuf* image, std::initializer_list<float> color) {
       OIIO::cspan<float>(color.begin(), static_cast<OIIO::oiio_span_size_type>(color.size())));
 }
 
-// One panel of the frame into both images at (x0, y0): the result, or the
-// lit combined normal. Off the surface the background shows through.
-void place_panel(const Frame& f, bool lit_panel, int x0, int y0, SheetImages* out) {
+// One panel of the frame at (x0, y0) into the display picture and, where
+// given, the values: the result, or the lit combined normal. Off the surface
+// the background shows through.
+void place_panel(const Frame& f, bool lit_panel, int x0, int y0, OIIO::ImageBuf* values,
+                 OIIO::ImageBuf* display) {
   for (int y = 0; y < f.height; ++y) {
     for (int x = 0; x < f.width; ++x) {
       const auto p = static_cast<std::size_t>(y) * static_cast<std::size_t>(f.width) +
@@ -120,8 +122,10 @@ void place_panel(const Frame& f, bool lit_panel, int x0, int y0, SheetImages* ou
           c = cover * c + (1.0f - cover) * kBackground;
         }
       }
-      out->values.setpixel(x0 + x, y0 + y, value, 4);
-      out->display.setpixel(x0 + x, y0 + y, shown, 3);
+      if (values != nullptr) {
+        values->setpixel(x0 + x, y0 + y, value, 4);
+      }
+      display->setpixel(x0 + x, y0 + y, shown, 3);
     }
   }
 }
@@ -173,7 +177,7 @@ SheetPicture::SheetPicture(std::string title, std::vector<std::string> labels, i
   }
   Grid& g = grid_;
   g.panels = panels;
-  g.panel_gap = std::max(2, layout.cell / 32);
+  g.panel_gap = panel_gap(layout.cell);
   g.margin = std::max(6, layout.cell / 8);
   g.row_height = layout.cell + layout.font_size * 2;
   g.cell_width = g.panels * layout.cell + (g.panels - 1) * g.panel_gap;
@@ -208,11 +212,27 @@ SheetPicture::SheetPicture(std::string title, std::vector<std::string> labels, i
 }
 
 void SheetPicture::place(std::size_t cell, const Frame& frame) {
-  place_panel(frame, false, grid_.cell_x(cell), grid_.cell_y(cell), &images_);
+  place_panel(frame, false, grid_.cell_x(cell), grid_.cell_y(cell), &images_.values,
+              &images_.display);
   if (frame.normal_stage && grid_.panels > 1) {
     place_panel(frame, true, grid_.cell_x(cell) + layout_.cell + grid_.panel_gap,
-                grid_.cell_y(cell), &images_);
+                grid_.cell_y(cell), &images_.values, &images_.display);
   }
+}
+
+int panel_gap(int cell) { return std::max(2, cell / 32); }
+
+OIIO::ImageBuf frame_display(const Frame& frame) {
+  const int panels = frame.normal_stage ? 2 : 1;
+  OIIO::ImageBuf display(
+      OIIO::ImageSpec(panels * frame.width + (panels - 1) * panel_gap(frame.width), frame.height, 3,
+                      OIIO::TypeDesc::FLOAT));
+  fill(&display, {kBackground, kBackground, kBackground});
+  place_panel(frame, false, 0, 0, nullptr, &display);
+  if (frame.normal_stage) {
+    place_panel(frame, true, frame.width + panel_gap(frame.width), 0, nullptr, &display);
+  }
+  return display;
 }
 
 SheetImages SheetPicture::finish() {

@@ -90,6 +90,15 @@ class SheetPicture {
   SheetImages images_;
 };
 
+// The gap between a cell's two panels, for cells of `cell` pixels.
+int panel_gap(int cell);
+
+// One frame's panels as a sheet shows them, without title or label: the
+// result, and the lit combined normal beside it where the normal stage ran;
+// RGB floats in [0, 1], the same pixels as the frame's cell on a sheet of
+// its size.
+OIIO::ImageBuf frame_display(const Frame& frame);
+
 // The brightness of a surface with normal n under the preview's one light
 // (from the upper left, in front), with a little ambient and a highlight.
 // The normal is normalised first; a zero normal gives 0, a NaN gives NaN.

@@ -12,9 +12,7 @@ namespace {
 // Highest pattern frequency: beyond it a texture only aliases.
 constexpr float kMaxFrequency = 10000.0f;
 
-[[noreturn]] void fail(int line, const std::string& problem) {
-  throw PresetError("line " + std::to_string(line) + ": " + problem);
-}
+[[noreturn]] void fail(int line, const std::string& problem) { throw PresetError(line, problem); }
 
 std::string_view trim(std::string_view s) {
   const auto first = s.find_first_not_of(" \t\r");

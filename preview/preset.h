@@ -43,9 +43,13 @@ struct Preset {
 };
 
 // A preset that cannot be applied: its message names the line and the
-// problem ("line 3: unknown parameter 'blendMod'").
+// problem ("line 3: unknown parameter 'blendMod'"); `line` is that line, so
+// that an editor can point at it.
 struct PresetError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+  PresetError(int line_number, const std::string& problem)
+      : std::runtime_error("line " + std::to_string(line_number) + ": " + problem),
+        line(line_number) {}
+  int line;
 };
 
 Preset parse_preset(std::string_view text);

@@ -118,12 +118,25 @@ bool shape_named(std::string_view name, Shape* shape) {
   return false;
 }
 
-ResultKind result_kind(const strataMix_params& params) {
+// The pictures must say which result field to read without the shader's
+// help, so the preview follows the flow's exits here.
+bool gate_stops(const strataMix_params& params, std::int32_t ray_type) {
+  if (params.normalEnable == 0) {
+    return false;
+  }
+  return (params.skipPhotons == 1 && is_photon_or_final_gather_ray(ray_type)) ||
+         (params.skipReflections == 1 && is_reflection_or_refraction_ray(ray_type));
+}
+
+ResultKind result_kind(const strataMix_params& params, std::int32_t ray_type) {
   if (params.normalEnable == 0) {
     return ResultKind::color;
   }
   if (params.outputNormal != 0) {
     return ResultKind::normal_vector;
+  }
+  if (gate_stops(params, ray_type)) {
+    return ResultKind::color;
   }
   return params.normalAsColor != 0 ? ResultKind::normal_color : ResultKind::color;
 }
@@ -135,8 +148,8 @@ Frame render_frame(host::Host& host, host::ShaderFn shader, const View& view, un
   Frame frame;
   frame.width = view.width;
   frame.height = view.height;
-  frame.kind = result_kind(host.params());
-  frame.normal_stage = host.params().normalEnable != 0;
+  frame.kind = result_kind(host.params(), view.ray_type);
+  frame.normal_stage = host.params().normalEnable != 0 && !gate_stops(host.params(), view.ray_type);
   const auto pixels = static_cast<std::size_t>(view.width) * static_cast<std::size_t>(view.height);
   frame.result.assign(pixels * 4, 0.0f);
   frame.normal.assign(pixels * 3, 0.0f);
@@ -154,8 +167,7 @@ Frame render_frame(host::Host& host, host::ShaderFn shader, const View& view, un
   // Each worker takes the next row until none is left; rows are written by
   // one thread each, so the frame needs no lock.
   auto work = [&] {
-    // The eye ray's type: no gate stops it.
-    host::Sample sample = host.make_sample(kRayEye, {0.0f, 0.0f, 1.0f});
+    host::Sample sample = host.make_sample(view.ray_type, {0.0f, 0.0f, 1.0f});
     std::uint64_t mine = 0;
     for (int y = next_row++; y < view.height; y = next_row++) {
       mine += render_row(host, shader, view, y, &sample, &frame);

@@ -22,15 +22,19 @@ enum class Shape {
 
 bool shape_named(std::string_view name, Shape* shape);
 
-// What the shader hands back, decided by the record's switches (the preview
-// sends eye rays, which no gate stops).
+// What the shader hands back, decided by the record's switches (when a gate
+// stops the ray, the base colour comes back in outColor, whatever they say).
 enum class ResultKind {
   color,          // outColor holds a colour
   normal_vector,  // outNormal holds the combined normal
   normal_color,   // outColor holds the combined normal as (x, y, z, 1)
 };
 
-ResultKind result_kind(const strataMix_params& params);
+ResultKind result_kind(const strataMix_params& params, std::int32_t ray_type = kRayEye);
+
+// Whether one of the record's ray-type gates returns at once for a ray of
+// this type, before the normal stage (the gates run only with normalEnable).
+bool gate_stops(const strataMix_params& params, std::int32_t ray_type);
 
 struct View {
   int width = 96;
@@ -38,6 +42,9 @@ struct View {
   Shape shape = Shape::swatch;
   // Samples per pixel along each axis: aa * aa shader calls per pixel.
   int aa = 1;
+  // The ray type every sample carries: an eye ray passes every gate; the
+  // others show whether the gates stop them.
+  std::int32_t ray_type = kRayEye;
 };
 
 // One rendered picture. Pixels off the surface have coverage 0 and hold 0.
@@ -45,7 +52,8 @@ struct Frame {
   int width = 0;
   int height = 0;
   ResultKind kind = ResultKind::color;
-  // Whether the normal stage ran, so that `normal` holds the combined normal.
+  // Whether the normal stage ran, so that `normal` holds the combined normal;
+  // not when a gate stopped the view's rays.
   bool normal_stage = false;
   // RGBA per pixel: the shader's result as it comes (a normal as x, y, z, 1),
   // averaged over the pixel's samples on the surface.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what the named parts of the build need
 # and the machine lacks. Parts: native (default), cross, wine32, fuzz, preview,
-# perf.
+# serve, browser, perf.
 set -euo pipefail
 
 packages_for() {
@@ -19,6 +19,18 @@ packages_for() {
     # stratamix preview: OpenImageIO writes the PNG and EXR files and draws
     # the labels in DejaVu Sans.
     preview) echo "libopenimageio-dev fonts-dejavu-core" ;;
+    # stratamix serve: cpp-httplib, found through its pkg-config file.
+    serve) echo "libcpp-httplib-dev pkg-config" ;;
+    # The page's test in headless Chromium: Debian's chromium, and node with
+    # npm for playwright-core (a node already installed from elsewhere, whose
+    # package brings its own npm, is kept).
+    browser)
+      if command -v node >/dev/null && command -v npm >/dev/null; then
+        echo "chromium"
+      else
+        echo "chromium nodejs npm"
+      fi
+      ;;
     # The fuzzer (libFuzzer, clang) and the performance report (callgrind, the plot).
     fuzz) echo "clang-14 libclang-rt-14-dev" ;;
     perf) echo "valgrind gnuplot-nox" ;;
@@ -50,3 +62,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The browser test's npm packages, exactly as tests/browser/package-lock.json
+# pins them.
+for part in "$@"; do
+  if [ "$part" = browser ]; then
+    echo "install-deps.sh: npm ci in tests/browser"
+    (cd "$(dirname "$0")/../tests/browser" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+done

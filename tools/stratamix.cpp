@@ -12,6 +12,9 @@
 #if defined(STRATAMIX_WITH_PREVIEW)
 #include "preview.h"
 #endif
+#if defined(STRATAMIX_WITH_SERVE)
+#include "serve.h"
+#endif
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -33,6 +36,9 @@ int usage_error(const std::string& problem) {
   std::cerr << problem << '\n' << kUsage;
 #if defined(STRATAMIX_WITH_PREVIEW)
   std::cerr << strata::tools::kPreviewUsage;
+#endif
+#if defined(STRATAMIX_WITH_SERVE)
+  std::cerr << strata::tools::kServeUsage;
 #endif
   return 2;
 }
@@ -109,6 +115,19 @@ int preview_command(int argc, char** argv) {
 #endif
 }
 
+int serve_command(int argc, char** argv) {
+#if defined(STRATAMIX_WITH_SERVE)
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  return strata::tools::run_serve(args, default_plugin(), std::cout, std::cerr);
+#else
+  (void)argc;
+  (void)argv;
+  std::cerr << "stratamix: built without serve (it needs the preview and cpp-httplib: "
+               "tools/install-deps.sh preview serve, then configure again)\n";
+  return 2;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,10 +144,13 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "preview") == 0) {
       return preview_command(argc, argv);
     }
+    if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) {
+      return serve_command(argc, argv);
+    }
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
       return version_command(argc, argv);
     }
-    return usage_error(argc < 2 ? "stratamix: give a command, eval or preview"
+    return usage_error(argc < 2 ? "stratamix: give a command, eval, preview or serve"
                                 : "stratamix: unknown command '" + std::string(argv[1]) + "'");
   } catch (const std::exception& e) {
     std::cerr << "stratamix: " << e.what() << '\n';

@@ -40,4 +40,14 @@ execute_process(COMMAND ${PREFIX}/bin/stratamix eval INPUT_FILE ${PREFIX}.case.j
 if(NOT status EQUAL 0 OR NOT answer MATCHES "\"outColor\":\\[\"0x3e800000\",\"0x3f000000\"")
   message(FATAL_ERROR "installed stratamix eval: status ${status}\n${answer}${errors}")
 endif()
+
+# Where it was built with serve, the installed tool serves with the installed
+# plug-in: it says where it listens, and is stopped after a while.
+if(SERVE)
+  execute_process(COMMAND ${PREFIX}/bin/stratamix serve --port 0 TIMEOUT 3
+                  RESULT_VARIABLE status OUTPUT_VARIABLE said ERROR_VARIABLE errors)
+  if(NOT said MATCHES "^stratamix serve: http://127\\.0\\.0\\.1:[0-9]+/\n")
+    message(FATAL_ERROR "installed stratamix serve: ${status}\n${said}${errors}")
+  endif()
+endif()
 message(STATUS "install layout as documented under ${PREFIX}")
