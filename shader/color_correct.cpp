@@ -47,8 +47,8 @@ bool hsv_is_neutral(float h, float s, float v) {
 Hsv rgb_to_hsv(float r, float g, float b);
 void hsv_to_rgb(float hue, float saturation, float value, float* r, float* g, float* b);
 
-strataMix_color apply_hsv(strataMix_color c, float hue_factor, float saturation_factor,
-                          float value_factor) {
+STRATA_STAGE_INLINE strataMix_color apply_hsv(strataMix_color c, float hue_factor,
+                                              float saturation_factor, float value_factor) {
   const Hsv hsv = rgb_to_hsv(c.r, c.g, c.b);
   const float h2 = store(real(hue_factor) * real(hsv.hue));
   const float s2 = store(real(hsv.saturation) * real(saturation_factor));
@@ -161,7 +161,7 @@ void hsv_to_rgb(float hue, float saturation, float value, float* r, float* g, fl
 
 // The four sub-steps in order, each skipped at its neutral value. No channel
 // is clamped at any point.
-strataMix_color correct_color(strataMix_color c, const Correction& adjust) {
+STRATA_STAGE_INLINE strataMix_color correct_color(strataMix_color c, const Correction& adjust) {
   const float hue_factor = store(real(adjust.hue) + real(1));
   const float saturation_factor = store(real(adjust.saturation) + real(1));
   const float value_factor = store(real(adjust.value) + real(1));

@@ -121,14 +121,15 @@ float blend_linear_light(float a, float b, float) {
 
 using ChannelBlend = float (*)(float a, float b, float t);
 
-strataMix_color per_channel(ChannelBlend blend, strataMix_color a, strataMix_color b, float t) {
+STRATA_STAGE_INLINE strataMix_color per_channel(ChannelBlend blend, strataMix_color a,
+                                                strataMix_color b, float t) {
   return {blend(a.r, b.r, t), blend(a.g, b.g, t), blend(a.b, b.b, t), blend(a.a, b.a, t)};
 }
 
 // Scales red, green and blue by the largest of them when any exceeds 1.
 // The largest is chosen by exactly these tests, in this order; alpha is
 // neither tested nor scaled.
-strataMix_color normalize_sum(strataMix_color c) {
+STRATA_STAGE_INLINE strataMix_color normalize_sum(strataMix_color c) {
   if (!(c.r > 1.0f || c.g > 1.0f || c.b > 1.0f)) {
     return c;
   }
@@ -148,7 +149,7 @@ strataMix_color normalize_sum(strataMix_color c) {
 }
 
 // o := (o - a) w + a per channel, fused in the single model.
-strataMix_color mix_toward(strataMix_color base, strataMix_color o, float w) {
+STRATA_STAGE_INLINE strataMix_color mix_toward(strataMix_color base, strataMix_color o, float w) {
   return {store(fused_madd(real(o.r) - real(base.r), w, base.r)),
           store(fused_madd(real(o.g) - real(base.g), w, base.g)),
           store(fused_madd(real(o.b) - real(base.b), w, base.b)),
@@ -158,8 +159,8 @@ strataMix_color mix_toward(strataMix_color base, strataMix_color o, float w) {
 // The blended colour of mode over base, before the layer-alpha and amount
 // mixes. Each channel is computed alike, alpha included; then the mode's own
 // clamp, cap or normalisation.
-strataMix_color blend_colors(BlendMode mode, strataMix_color base, strataMix_color layer,
-                             float amount) {
+STRATA_STAGE_INLINE strataMix_color blend_colors(BlendMode mode, strataMix_color base,
+                                                 strataMix_color layer, float amount) {
   switch (mode) {
     case BlendMode::over:
       return per_channel(blend_over, base, layer, amount);
@@ -215,8 +216,9 @@ strataMix_color blend_colors(BlendMode mode, strataMix_color base, strataMix_col
 
 // The whole blend: the mode, then the layer-alpha mix (always for mode 0, at
 // most once), then the amount mix unless the amount is exactly 1.
-strataMix_color blend_layer(BlendMode mode, strataMix_color base, strataMix_color layer,
-                            float amount, bool use_layer_alpha) {
+STRATA_STAGE_INLINE strataMix_color blend_layer(BlendMode mode, strataMix_color base,
+                                                strataMix_color layer, float amount,
+                                                bool use_layer_alpha) {
   strataMix_color o = blend_colors(mode, base, layer, amount);
   // Mode 0 always mixes by the layer's own alpha (as read, not as blended),
   // and never twice.

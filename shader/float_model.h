@@ -21,6 +21,12 @@
 
 namespace strata {
 
+// For the stages' helpers that hand a vector or a colour to the next step.
+// As separate calls such a struct comes back packed into vector registers,
+// which GCC does by storing floats and reloading them wider, a load the
+// processor cannot forward from the narrower stores: every hand-off stalls.
+#define STRATA_STAGE_INLINE [[gnu::always_inline]] inline
+
 #if defined(STRATAMIX_FLOAT_MODEL_SINGLE)
 using real = float;
 constexpr bool kSingleModel = true;

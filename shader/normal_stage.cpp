@@ -6,12 +6,6 @@
 namespace strata {
 namespace {
 
-// The stage's helpers are forced inline: each hands back a three-float
-// vector, and as separate calls GCC packs it by storing two floats and
-// reloading eight bytes, a load the processor cannot forward from the two
-// stores, so that every hand-off stalls.
-#define STRATA_STAGE_INLINE [[gnu::always_inline]] inline
-
 // The running average of the stage. The incoming normal is its first member,
 // and stands in as the previous layer until a layer contributes.
 struct NormalAccumulator {
