@@ -114,8 +114,9 @@ fi
 preset ppc qemu-ppc
 
 # A bounded fuzzing run per float model, and the benchmarks once, briefly.
-step fuzz native fuzz/run.sh fuzz "${STRATAMIX_FUZZ_SECONDS:-60}"
-step fuzz-single native fuzz/run.sh fuzz-single "${STRATAMIX_FUZZ_SECONDS:-60}"
+# Each run fuzzes the plug-in and the preset parser, 30 seconds each.
+step fuzz native fuzz/run.sh fuzz "${STRATAMIX_FUZZ_SECONDS:-30}"
+step fuzz-single native fuzz/run.sh fuzz-single "${STRATAMIX_FUZZ_SECONDS:-30}"
 step bench native build/native/bin/strata_bench --benchmark_filter=full \
   --benchmark_min_time=0.01
 
