@@ -80,28 +80,13 @@ Value ramp_value(const std::vector<Value>& stops, float t) {
 }  // namespace
 
 bool pattern_kind_named(std::string_view name, PatternKind* kind) {
-  for (PatternKind k :
-       {PatternKind::checker, PatternKind::ramp, PatternKind::noise, PatternKind::bump}) {
-    if (pattern_name(k) == name) {
-      *kind = k;
+  for (const PatternEntry& p : kPatterns) {
+    if (p.name == name) {
+      *kind = p.kind;
       return true;
     }
   }
   return false;
-}
-
-std::string_view pattern_name(PatternKind kind) {
-  switch (kind) {
-    case PatternKind::checker:
-      return "checker";
-    case PatternKind::ramp:
-      return "ramp";
-    case PatternKind::noise:
-      return "noise";
-    case PatternKind::bump:
-      return "bump";
-  }
-  return "?";
 }
 
 float checker_at(float frequency, float u, float v) {

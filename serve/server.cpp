@@ -76,7 +76,7 @@ preview::View requested_view(const httplib::Request& req) {
   for (const auto& [name, value] : req.params) {
     if (name == "shape") {
       if (!preview::shape_named(value, &view.shape)) {
-        throw Refusal{400, "shape is sphere or swatch, not '" + value + "'"};
+        throw Refusal{400, "shape is " + names_of(preview::kShapes) + ", not '" + value + "'"};
       }
     } else if (name == "size") {
       view.width = view.height = whole_number(value, 8, kMaxSize, "size (pixels a side)");
@@ -84,8 +84,7 @@ preview::View requested_view(const httplib::Request& req) {
       view.aa = whole_number(value, 1, kMaxAa, "aa (samples per pixel along each axis)");
     } else if (name == "ray") {
       if (!ray_type_named(value, &view.ray_type)) {
-        throw Refusal{
-            400, "ray is eye, reflection, refraction, photon or final-gather, not '" + value + "'"};
+        throw Refusal{400, "ray is " + names_of(kRayKinds) + ", not '" + value + "'"};
       }
     } else {
       throw Refusal{400, "unknown render option '" + name + "' (shape, size, aa, ray)"};

@@ -128,11 +128,17 @@ TEST(Pattern, BumpIsUnitLengthOverTheSphereAndAtThePoles) {
 }
 
 TEST(Pattern, NamesRoundTrip) {
-  for (PatternKind k :
-       {PatternKind::checker, PatternKind::ramp, PatternKind::noise, PatternKind::bump}) {
+  const std::pair<const char*, PatternKind> rows[] = {
+      {"checker", PatternKind::checker},
+      {"ramp", PatternKind::ramp},
+      {"noise", PatternKind::noise},
+      {"bump", PatternKind::bump},
+  };
+  for (const auto& [name, kind] : rows) {
     PatternKind found = PatternKind::checker;
-    ASSERT_TRUE(pattern_kind_named(pattern_name(k), &found)) << pattern_name(k);
-    EXPECT_EQ(found, k) << pattern_name(k);
+    ASSERT_TRUE(pattern_kind_named(name, &found)) << name;
+    EXPECT_EQ(found, kind) << name;
+    EXPECT_EQ(pattern_entry(kind).name, name);
   }
   PatternKind unused;
   EXPECT_FALSE(pattern_kind_named("marble", &unused));
