@@ -1,10 +1,8 @@
 #include "api.h"
 
-#include <charconv>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 
-#include "blend_modes.h"
+#include "description.h"
 #include "fields.h"
 #include "pattern.h"
 
@@ -12,58 +10,6 @@ namespace strata::serve {
 namespace {
 
 using nlohmann::json;
-
-const char* kind_name(FieldKind kind) {
-  switch (kind) {
-    case FieldKind::toggle:
-      return "toggle";
-    case FieldKind::gate:
-      return "gate";
-    case FieldKind::count:
-      return "count";
-    case FieldKind::mode:
-      return "mode";
-    case FieldKind::scalar:
-      return "scalar";
-    case FieldKind::color:
-      return "color";
-    case FieldKind::vector:
-      return "vector";
-  }
-  return "?";
-}
-
-const char* type_name(FieldType type) {
-  switch (type) {
-    case FieldType::integer:
-      return "integer";
-    case FieldType::scalar:
-      return "scalar";
-    case FieldType::color:
-      return "color";
-    case FieldType::vector:
-      return "vector";
-  }
-  return "?";
-}
-
-const char* stage_name(FieldStage stage) {
-  switch (stage) {
-    case FieldStage::flow:
-      return "flow";
-    case FieldStage::normal:
-      return "normal";
-    case FieldStage::layer:
-      return "layer";
-    case FieldStage::correction:
-      return "correction";
-  }
-  return "?";
-}
-
-// A JSON number that prints as the float's shortest text: the double nearest
-// that text, not the float widened (0.2, not 0.20000000298023224).
-double json_number(float f) { return std::strtod(float_text(f).c_str(), nullptr); }
 
 // The first `count` numbers of a value, as a preset writes them.
 std::string value_text(const preview::Value& v, std::uint32_t count) {
@@ -75,7 +21,7 @@ std::string value_text(const preview::Value& v, std::uint32_t count) {
 }
 
 json pattern_json(const preview::Pattern& p, FieldType type) {
-  json out{{"kind", std::string(preview::pattern_name(p.kind))}};
+  json out{{"kind", preview::pattern_entry(p.kind).name}};
   switch (p.kind) {
     case preview::PatternKind::bump:
       out["frequency"] = float_text(p.frequency);
@@ -100,7 +46,7 @@ json pattern_json(const preview::Pattern& p, FieldType type) {
 }  // namespace
 
 bool ray_type_named(std::string_view name, std::int32_t* code) {
-  for (const RayType& ray : kRayTypes) {
+  for (const RayKind& ray : kRayKinds) {
     if (ray.name == name) {
       *code = ray.code;
       return true;
@@ -109,48 +55,12 @@ bool ray_type_named(std::string_view name, std::int32_t* code) {
   return false;
 }
 
-std::string float_text(float f) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, f);
-  return {text, result.ptr};
+nlohmann::ordered_json limits_json() {
+  return {{"limits", {{"size", kMaxSize}, {"aa", kMaxAa}, {"calls", kMaxCalls}, {"body", kMaxBody}}}};
 }
 
 std::string fields_json() {
-  json fields = json::array();
-  for (const Field& f : kRecordFields) {
-    json neutral = json::array();
-    const FieldType type = field_type(f);
-    for (std::uint32_t i = 0; i < slot_words(type); ++i) {
-      neutral.push_back(json_number(f.neutral[i]));
-    }
-    fields.push_back({{"name", std::string(f.name)},
-                      {"kind", kind_name(f.kind)},
-                      {"type", type_name(type)},
-                      {"stage", stage_name(f.stage)},
-                      {"slots", f.slots},
-                      {"description", std::string(f.description)},
-                      {"min", json_number(f.useful_min)},
-                      {"max", json_number(f.useful_max)},
-                      {"zeroMeans", std::string(f.zero_means)},
-                      {"neutral", neutral}});
-  }
-  json modes = json::array();
-  for (const BlendModeEntry& m : kBlendModes) {
-    modes.push_back(
-        {{"number", static_cast<std::uint32_t>(m.mode)}, {"name", std::string(m.name)}});
-  }
-  json rays = json::array();
-  for (const RayType& ray : kRayTypes) {
-    rays.push_back({{"name", std::string(ray.name)}, {"code", ray.code}});
-  }
-  const json doc{
-      {"fields", fields},
-      {"modes", modes},
-      {"patterns", {"checker", "noise", "ramp", "bump"}},
-      {"rays", rays},
-      {"shapes", {"sphere", "swatch"}},
-      {"limits", {{"size", kMaxSize}, {"aa", kMaxAa}, {"calls", kMaxCalls}, {"body", kMaxBody}}}};
-  return doc.dump();
+  return describe::description_json({describe::preview_lists(), limits_json()});
 }
 
 std::string preset_json(const preview::Preset& preset) {
