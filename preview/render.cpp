@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "fields.h"
 #include "pattern.h"
 
 namespace strata::preview {
@@ -107,38 +108,46 @@ std::uint64_t render_row(host::Host& host, host::ShaderFn shader, const View& vi
 }  // namespace
 
 bool shape_named(std::string_view name, Shape* shape) {
-  if (name == "swatch") {
-    *shape = Shape::swatch;
-    return true;
-  }
-  if (name == "sphere") {
-    *shape = Shape::sphere;
-    return true;
+  for (const ShapeEntry& s : kShapes) {
+    if (s.name == name) {
+      *shape = s.shape;
+      return true;
+    }
   }
   return false;
 }
 
-// The pictures must say which result field to read without the shader's
-// help, so the preview follows the flow's exits here.
-bool gate_stops(const strataMix_params& params, std::int32_t ray_type) {
-  if (params.normalEnable == 0) {
+Exit probe_exit(const host::Host& host, host::ShaderFn shader, std::int32_t ray_type) {
+  host::Host probe;
+  probe.params() = host.params();
+  probe.connect_all();
+  std::vector<std::uint32_t> evaluated;
+  host::Sample sample = probe.make_sample(ray_type, {0.0f, 0.0f, 1.0f}, &evaluated);
+  // A signalling NaN: no arithmetic yields one, and the one copy of the
+  // incoming normal a gate makes is (0, 0, 1).
+  const float unwritten = float_from_bits(0x7fa11a5e);
+  strataMix_result r{};
+  r.outNormal = {unwritten, unwritten, unwritten};
+  shader(&r, &sample.state, &probe.params());
+  const auto ran = [&evaluated](FieldStage stage) {
+    for (const std::uint32_t offset : evaluated) {
+      if (parameter_at(offset)->field->stage == stage) {
+        return true;
+      }
+    }
     return false;
+  };
+  const float* normal = &r.outNormal.x;
+  const bool wrote_normal =
+      std::any_of(normal, normal + 3, [](float c) { return float_bits(c) != 0x7fa11a5eu; });
+  Exit exit;
+  exit.normal_stage = ran(FieldStage::normal);
+  if (wrote_normal) {
+    exit.kind = ResultKind::normal_vector;
+  } else if (exit.normal_stage && !ran(FieldStage::layer)) {
+    exit.kind = ResultKind::normal_color;
   }
-  return (params.skipPhotons == 1 && is_photon_or_final_gather_ray(ray_type)) ||
-         (params.skipReflections == 1 && is_reflection_or_refraction_ray(ray_type));
-}
-
-ResultKind result_kind(const strataMix_params& params, std::int32_t ray_type) {
-  if (params.normalEnable == 0) {
-    return ResultKind::color;
-  }
-  if (params.outputNormal != 0) {
-    return ResultKind::normal_vector;
-  }
-  if (gate_stops(params, ray_type)) {
-    return ResultKind::color;
-  }
-  return params.normalAsColor != 0 ? ResultKind::normal_color : ResultKind::color;
+  return exit;
 }
 
 unsigned render_threads() { return std::max(1u, std::thread::hardware_concurrency()); }
@@ -148,8 +157,9 @@ Frame render_frame(host::Host& host, host::ShaderFn shader, const View& view, un
   Frame frame;
   frame.width = view.width;
   frame.height = view.height;
-  frame.kind = result_kind(host.params(), view.ray_type);
-  frame.normal_stage = host.params().normalEnable != 0 && !gate_stops(host.params(), view.ray_type);
+  const Exit exit = probe_exit(host, shader, view.ray_type);
+  frame.kind = exit.kind;
+  frame.normal_stage = exit.normal_stage;
   const auto pixels = static_cast<std::size_t>(view.width) * static_cast<std::size_t>(view.height);
   frame.result.assign(pixels * 4, 0.0f);
   frame.normal.assign(pixels * 3, 0.0f);
