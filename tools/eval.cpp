@@ -6,6 +6,7 @@
 #include <cstring>
 #include <istream>
 #include <limits>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <stdexcept>
@@ -13,7 +14,6 @@
 
 #include "fields.h"
 #include "host.h"
-#include "plugin.h"
 
 namespace strata::tools {
 namespace {
@@ -252,9 +252,8 @@ answer answer_case(host::ShaderFn shader, const json& input) {
 
 }  // namespace
 
-int run_eval(const std::string& plugin_path, std::istream& in, std::ostream& out,
+int run_eval(const host::Session& session, std::istream& in, std::ostream& out,
              std::ostream& err) {
-  const host::Plugin plugin(plugin_path);
   int status = 0;
   std::string line;
   for (long number = 1; std::getline(in, line); ++number) {
@@ -263,7 +262,7 @@ int run_eval(const std::string& plugin_path, std::istream& in, std::ostream& out
     }
     try {
       const json input = json::parse(line);
-      out << answer_case(plugin.shader(), input).dump() << '\n';
+      out << answer_case(session.shader(), input).dump() << '\n';
     } catch (const json::parse_error& e) {
       err << "stratamix eval: line " << number << ": not JSON: " << e.what() << '\n';
       status = 1;
@@ -273,6 +272,20 @@ int run_eval(const std::string& plugin_path, std::istream& in, std::ostream& out
     }
   }
   return status;
+}
+
+Command add_eval_command(CLI::App& root, std::istream& in, std::ostream& out, std::ostream& err) {
+  CLI::App* app = root.add_subcommand(
+      "eval",
+      "Reads one shader case per line (JSON) from standard input and writes one answer per "
+      "line.");
+  auto plugin = std::make_shared<std::string>();
+  add_plugin_option(app, plugin.get());
+  return {app, [app, plugin, &in, &out, &err] {
+            return with_session(*app, *plugin, err, [&](const host::Session& session) {
+              return run_eval(session, in, out, err);
+            });
+          }};
 }
 
 }  // namespace strata::tools

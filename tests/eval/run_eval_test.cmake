@@ -7,7 +7,8 @@
 #   COMMAND_LINES  a table of wrong command lines (optional), each to give its
 #              exit status and one message naming its problem, and no answer;
 #              a row of status 0 gives its one line on standard output instead
-#   PROJECT_VERSION  what the table's @PROJECT_VERSION@ stands for
+#   PROJECT_VERSION, VERSION_TWO  what the table's @PROJECT_VERSION@ and
+#              @VERSION_TWO@ stand for
 if(NOT DEFINED STATUS)
   set(STATUS 1)
 endif()
