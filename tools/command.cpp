@@ -1,6 +1,7 @@
 #include "command.h"
 
 #include <charconv>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -156,6 +157,11 @@ int run_command_line(CLI::App& root, const std::vector<Command>& commands,
     return no_command();
   } catch (const UsageError& e) {
     return usage_error(where, e.what(), err);
+  } catch (const std::exception& e) {
+    // What no command expected (memory running out, say) still ends in one
+    // line naming the command, never an abort.
+    err << tool_name(where) << ": " << e.what() << '\n';
+    return kUsageStatus;
   }
 }
 
