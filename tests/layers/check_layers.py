@@ -19,6 +19,7 @@ LAYERS = [
     ["binding"],  # the plug-in's exports and the Windows lookup
     ["host"],  # the stand-in renderer and the loader
     ["bench", "preview"],  # fixtures and benchmarks; the preview library
+    ["describe"],  # the description of the contract, with the preview's lists
     ["serve"],  # the look-development server and its page
     ["tools"],  # the command line
     ["tests", "fuzz"],
