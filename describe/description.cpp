@@ -56,19 +56,20 @@ Document neutral(const Field& f) {
 Document fields() {
   Document list = Document::array();
   for (const Field& f : kRecordFields) {
-    list.push_back({{"name", f.name},
-                    {"offset", f.offset},
-                    {"type", type_entry(field_type(f)).name},
-                    {"kind", kind_entry(f.kind).name},
-                    {"slots", f.slots},
-                    {"stage", stage_entry(f.stage).name},
-                    {"description", f.description},
-                    {"min", json_number(f.useful_min)},
-                    {"max", json_number(f.useful_max)},
-                    {"zeroMeans", f.zero_means},
-                    {"zeroIsNeutral", f.zero_is_neutral},
-                    {"neutral", neutral(f)},
-                    {"powUnless", f.pow_unless ? Document(json_number(*f.pow_unless)) : Document()}});
+    list.push_back(
+        {{"name", f.name},
+         {"offset", f.offset},
+         {"type", type_entry(field_type(f)).name},
+         {"kind", kind_entry(f.kind).name},
+         {"slots", f.slots},
+         {"stage", stage_entry(f.stage).name},
+         {"description", f.description},
+         {"min", json_number(f.useful_min)},
+         {"max", json_number(f.useful_max)},
+         {"zeroMeans", f.zero_means},
+         {"zeroIsNeutral", f.zero_is_neutral},
+         {"neutral", neutral(f)},
+         {"powUnless", f.pow_unless ? Document(json_number(*f.pow_unless)) : Document()}});
   }
   return list;
 }
@@ -114,13 +115,13 @@ Document rays() {
         codes.push_back(c);
       }
     }
-    list.push_back({{"name", k.name},
-                    {"description", k.description},
-                    {"codes", codes},
-                    {"code", k.code},
-                    {"stoppedBy", k.gate == RayGate::none
-                                      ? Document()
-                                      : Document(route_field(gate_route(k.gate)).name)}});
+    list.push_back(
+        {{"name", k.name},
+         {"description", k.description},
+         {"codes", codes},
+         {"code", k.code},
+         {"stoppedBy",
+          k.gate == RayGate::none ? Document() : Document(route_field(gate_route(k.gate)).name)}});
   }
   return list;
 }

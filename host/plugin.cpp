@@ -1,6 +1,5 @@
 #include "plugin.h"
 
-
 #if defined(_WIN32)
 #include <windows.h>
 #else

@@ -237,6 +237,7 @@ Sheet make_sheet(const SheetEntry& entry) {
 
 std::vector<Sheet> default_sheets() {
   std::vector<Sheet> sheets;
+  sheets.reserve(kSheets.size());
   for (const SheetEntry& entry : kSheets) {
     sheets.push_back(make_sheet(entry));
   }

@@ -80,13 +80,11 @@ Value ramp_value(const std::vector<Value>& stops, float t) {
 }  // namespace
 
 bool pattern_kind_named(std::string_view name, PatternKind* kind) {
-  for (const PatternEntry& p : kPatterns) {
-    if (p.name == name) {
-      *kind = p.kind;
-      return true;
-    }
+  const PatternEntry* p = row_named(kPatterns, name);
+  if (p != nullptr) {
+    *kind = p->kind;
   }
-  return false;
+  return p != nullptr;
 }
 
 float checker_at(float frequency, float u, float v) {

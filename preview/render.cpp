@@ -108,13 +108,11 @@ std::uint64_t render_row(host::Host& host, host::ShaderFn shader, const View& vi
 }  // namespace
 
 bool shape_named(std::string_view name, Shape* shape) {
-  for (const ShapeEntry& s : kShapes) {
-    if (s.name == name) {
-      *shape = s.shape;
-      return true;
-    }
+  const ShapeEntry* s = row_named(kShapes, name);
+  if (s != nullptr) {
+    *shape = s->shape;
   }
-  return false;
+  return s != nullptr;
 }
 
 Exit probe_exit(const host::Host& host, host::ShaderFn shader, std::int32_t ray_type) {

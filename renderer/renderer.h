@@ -83,10 +83,9 @@ inline constexpr std::array kRayKinds = {
     RayKind{"refraction", "a refraction ray", ray_codes({kRayRefract}), kRayRefract,
             RayGate::reflection},
     RayKind{"photon", "a photon tracing or photon emission ray",
-            ray_codes({8, 9, 10, 11, 12, 13, 14, 15, 18, 19, 23, 24}), kRayPhoton,
+            ray_codes({8, 9, 10, 11, 12, 13, 14, 15, 18, 19, 23, 24}), kRayPhoton, RayGate::photon},
+    RayKind{"final-gather", "a final-gather ray", ray_codes({kRayFinalGather}), kRayFinalGather,
             RayGate::photon},
-    RayKind{"final-gather", "a final-gather ray", ray_codes({kRayFinalGather}),
-            kRayFinalGather, RayGate::photon},
 };
 
 // The codes a gate stops.

@@ -46,17 +46,16 @@ json pattern_json(const preview::Pattern& p, FieldType type) {
 }  // namespace
 
 bool ray_type_named(std::string_view name, std::int32_t* code) {
-  for (const RayKind& ray : kRayKinds) {
-    if (ray.name == name) {
-      *code = ray.code;
-      return true;
-    }
+  const RayKind* ray = row_named(kRayKinds, name);
+  if (ray != nullptr) {
+    *code = ray->code;
   }
-  return false;
+  return ray != nullptr;
 }
 
 nlohmann::ordered_json limits_json() {
-  return {{"limits", {{"size", kMaxSize}, {"aa", kMaxAa}, {"calls", kMaxCalls}, {"body", kMaxBody}}}};
+  return {
+      {"limits", {{"size", kMaxSize}, {"aa", kMaxAa}, {"calls", kMaxCalls}, {"body", kMaxBody}}}};
 }
 
 std::string fields_json() {

@@ -8,10 +8,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 #include "preset.h"
 #include "render.h"
@@ -22,7 +21,7 @@ namespace strata::serve {
 // What one request may ask: a render holds the cores for at most a few
 // seconds, and a body is a preset.
 inline constexpr int kMaxSize = 2048;                   // pixels a side
-inline constexpr int kMaxAa = preview::kMaxAa;     // samples per pixel along each axis
+inline constexpr int kMaxAa = preview::kMaxAa;          // samples per pixel along each axis
 inline constexpr std::uint64_t kMaxCalls = 16'000'000;  // size * size * aa * aa
 inline constexpr std::size_t kMaxBody = preview::kMaxPresetBytes;
 

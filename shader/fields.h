@@ -378,6 +378,17 @@ std::string parameter_name(const ParameterRef& ref);
 // "gamma", "layerWeight2".
 std::string declared_name(const ParameterRef& ref);
 
+// The row of a table whose name is `name`, or null.
+template <typename Rows>
+const typename Rows::value_type* row_named(const Rows& rows, std::string_view name) {
+  for (const auto& row : rows) {
+    if (row.name == name) {
+      return &row;
+    }
+  }
+  return nullptr;
+}
+
 // The rows' names as a message lists them: "sphere or swatch"; with `last`
 // ", ", "checker, ramp, noise, bump".
 template <typename Rows>

@@ -2,6 +2,8 @@
 // field, mode and kind of ray appears once, with the tables' values; a few
 // rows are worked by hand from the record's layout and the mode table, so
 // that a table and its description cannot drift together unseen.
+#include "description.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "blend_modes.h"
-#include "description.h"
 #include "fields.h"
 #include "renderer.h"
 
@@ -159,9 +160,9 @@ TEST(Description, RoutesNameTheirSwitches) {
     const char* route;
     const char* field;
   } rows[] = {
-      {"normalStage", "normalEnable"},    {"photonGate", "skipPhotons"},
+      {"normalStage", "normalEnable"},       {"photonGate", "skipPhotons"},
       {"reflectionGate", "skipReflections"}, {"outputNormal", "outputNormal"},
-      {"normalAsColor", "normalAsColor"},  {"blend", "blendEnable"},
+      {"normalAsColor", "normalAsColor"},    {"blend", "blendEnable"},
       {"correction", "correctEnable"},
   };
   ASSERT_EQ(routes.size(), std::size(rows));

@@ -26,7 +26,7 @@ std::string default_plugin() {
 // CLI11 words a problem with an option "NAME: what"; the tool says "NAME
 // needs a value" and "NAME takes a whole number ...".
 std::string problem_of(const CLI::ParseError& e) {
-  const std::string what = e.what();
+  std::string what = e.what();
   const auto colon = what.find(": ");
   if (colon == std::string::npos) {
     return what;
@@ -66,9 +66,9 @@ const CLI::App& named(const CLI::App& root) {
 }  // namespace
 
 std::string tool_name(const CLI::App& command) {
-  return command.get_parent() == nullptr ? command.get_name()
-                                         : tool_name(*command.get_parent()) + " " +
-                                               command.get_name();
+  return command.get_parent() == nullptr
+             ? command.get_name()
+             : tool_name(*command.get_parent()) + " " + command.get_name();
 }
 
 CLI::Validator whole_number(int low, int high) {

@@ -45,22 +45,15 @@ CLI::Option* add_value(CLI::App* app, const std::string& name, T* value, const s
 // A whole number from `low` to `high`.
 CLI::Validator whole_number(int low, int high);
 
-// One of the rows' names: "sphere or swatch".
+// One of the names of a table's rows: "sphere or swatch". The table is one
+// of the program's constant tables, which outlive the parser.
 template <typename Rows>
 CLI::Validator one_of(const Rows& rows) {
   const std::string names = names_of(rows);
-  std::vector<std::string> allowed;
-  for (const auto& row : rows) {
-    allowed.emplace_back(row.name);
-  }
   return CLI::Validator(
-      [names, allowed](std::string& text) {
-        for (const std::string& a : allowed) {
-          if (a == text) {
-            return std::string();
-          }
-        }
-        return "is " + names + ", not '" + text + "'";
+      [names, &rows](std::string& text) {
+        return row_named(rows, text) != nullptr ? std::string()
+                                                : "is " + names + ", not '" + text + "'";
       },
       names);
 }

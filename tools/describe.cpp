@@ -47,8 +47,8 @@ Command add_describe_command(CLI::App& root, std::ostream& out, std::ostream& er
             file << text;
             file.close();
             if (!file) {
-              err << tool_name(*app) << ": cannot write " << *output << ": "
-                  << std::strerror(errno) << '\n';
+              err << tool_name(*app) << ": cannot write " << *output << ": " << std::strerror(errno)
+                  << '\n';
               return 1;
             }
             return 0;

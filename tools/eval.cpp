@@ -105,8 +105,7 @@ answer answer_case(host::ShaderFn shader, const Case& c) {
 
 }  // namespace
 
-int run_eval(const host::Session& session, std::istream& in, std::ostream& out,
-             std::ostream& err) {
+int run_eval(const host::Session& session, std::istream& in, std::ostream& out, std::ostream& err) {
   int status = 0;
   host::LineReader reader(in, kMaxCaseLine);
   host::TextLine line;

@@ -12,8 +12,7 @@ namespace strata::tools {
 // Evaluates every line of `in` through the session's plug-in; writes one
 // answer per case to `out` and one message per malformed line to `err`.
 // Returns the process exit status: 0, or 1 if any line failed.
-int run_eval(const host::Session& session, std::istream& in, std::ostream& out,
-             std::ostream& err);
+int run_eval(const host::Session& session, std::istream& in, std::ostream& out, std::ostream& err);
 
 // stratamix eval [--plugin PATH] < cases.jsonl
 Command add_eval_command(CLI::App& root, std::istream& in, std::ostream& out, std::ostream& err);

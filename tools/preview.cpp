@@ -264,7 +264,7 @@ int run_preview(const CLI::App& app, const Options& o, std::ostream& out, std::o
   return with_session(app, o.plugin, err, [&](const host::Session& session) {
     try {
       make_output_folder(o.out_dir);
-      preview::SheetLayout layout = preview::layout_for(o.cell != 0 ? o.cell
+      preview::SheetLayout layout = preview::layout_for(o.cell != 0         ? o.cell
                                                         : o.presets.empty() ? 96
                                                                             : 256);
       layout.aa = o.aa;
@@ -291,7 +291,9 @@ Command add_preview_command(CLI::App& root, std::ostream& out, std::ostream& err
       "normal layering); with presets, renders each preset file. Writes NAME.png and NAME.exr "
       "(the float values) into the output folder.");
   auto o = std::make_shared<Options>();
-  add_value(app, "--out", &o->out_dir, "the output folder")->type_name("DIR")->capture_default_str();
+  add_value(app, "--out", &o->out_dir, "the output folder")
+      ->type_name("DIR")
+      ->capture_default_str();
   add_value(app, "--sheet", &o->sheets,
             "render only this sheet: " + names_of(preview::kSheets, ", ") + " (again for more)")
       ->type_name("NAME")

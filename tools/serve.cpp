@@ -109,7 +109,8 @@ Command add_serve_command(CLI::App& root, std::ostream& out, std::ostream& err) 
       ->type_name("N")
       ->check(whole_number(0, 65535))
       ->capture_default_str();
-  add_value(app, "--bind", &s->server.bind, "the address to listen on (by default this machine alone)")
+  add_value(app, "--bind", &s->server.bind,
+            "the address to listen on (by default this machine alone)")
       ->type_name("ADDRESS")
       ->capture_default_str();
   add_plugin_option(app, &s->plugin);

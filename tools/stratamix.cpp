@@ -1,4 +1,5 @@
 // stratamix: the command-line tools of the stand-in renderer.
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -53,46 +54,55 @@ int main(int argc, char** argv) {
   // The tools write through the streams alone; unsynchronised, standard
   // input is read a buffer at a time rather than a byte at a time.
   std::ios::sync_with_stdio(false);
-  CLI::App root("The strataMix plug-in's tools, on the stand-in renderer.", "stratamix");
-  bool version = false;
-  std::string plugin;
-  CLI::Option* version_flag = root.add_flag(
-      "--version", version, "the release, and the interface version of the plug-in it loads");
-  strata::tools::add_plugin_option(&root, &plugin)->needs(version_flag);
+  // Whatever escapes the commands (the parser's own set-up, memory running
+  // out) still ends in one line and exit status 2, never an abort.
+  try {
+    CLI::App root("The strataMix plug-in's tools, on the stand-in renderer.", "stratamix");
+    bool version = false;
+    std::string plugin;
+    CLI::Option* version_flag = root.add_flag(
+        "--version", version, "the release, and the interface version of the plug-in it loads");
+    strata::tools::add_plugin_option(&root, &plugin)->needs(version_flag);
 
-  std::vector<Command> commands = {
-      strata::tools::add_eval_command(root, std::cin, std::cout, std::cerr),
-      strata::tools::add_describe_command(root, std::cout, std::cerr),
-  };
+    std::vector<Command> commands = {
+        strata::tools::add_eval_command(root, std::cin, std::cout, std::cerr),
+        strata::tools::add_describe_command(root, std::cout, std::cerr),
+    };
 #if defined(STRATAMIX_WITH_PREVIEW)
-  commands.push_back(strata::tools::add_preview_command(root, std::cout, std::cerr));
+    commands.push_back(strata::tools::add_preview_command(root, std::cout, std::cerr));
 #else
-  commands.push_back(strata::tools::add_missing_command(
-      root, "preview",
-      "built without the preview (it needs OpenImageIO: tools/install-deps.sh preview, then "
-      "configure again)",
-      std::cerr));
+    commands.push_back(strata::tools::add_missing_command(
+        root, "preview",
+        "built without the preview (it needs OpenImageIO: tools/install-deps.sh preview, then "
+        "configure again)",
+        std::cerr));
 #endif
 #if defined(STRATAMIX_WITH_SERVE)
-  commands.push_back(strata::tools::add_serve_command(root, std::cout, std::cerr));
+    commands.push_back(strata::tools::add_serve_command(root, std::cout, std::cerr));
 #else
-  commands.push_back(strata::tools::add_missing_command(
-      root, "serve",
-      "built without serve (it needs the preview and cpp-httplib: tools/install-deps.sh preview "
-      "serve, then configure again)",
-      std::cerr));
+    commands.push_back(strata::tools::add_missing_command(
+        root, "serve",
+        "built without serve (it needs the preview and cpp-httplib: tools/install-deps.sh preview "
+        "serve, then configure again)",
+        std::cerr));
 #endif
-  const auto no_command = [&] {
-    if (!version) {
-      std::string names;
-      for (std::size_t i = 0; i < commands.size(); ++i) {
-        names += (i == 0 ? "" : i + 1 == commands.size() ? " or " : ", ") +
-                 commands[i].app->get_name();
+    const auto no_command = [&] {
+      if (!version) {
+        std::string names;
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+          names += (i == 0                     ? ""
+                    : i + 1 == commands.size() ? " or "
+                                               : ", ") +
+                   commands[i].app->get_name();
+        }
+        throw strata::tools::UsageError("give a command, " + names);
       }
-      throw strata::tools::UsageError("give a command, " + names);
-    }
-    return print_version(root, plugin);
-  };
-  return strata::tools::run_command_line(root, commands, no_command, argc, argv, std::cout,
-                                         std::cerr);
+      return print_version(root, plugin);
+    };
+    return strata::tools::run_command_line(root, commands, no_command, argc, argv, std::cout,
+                                           std::cerr);
+  } catch (const std::exception& e) {
+    std::cerr << "stratamix: " << e.what() << '\n';
+    return strata::tools::kUsageStatus;
+  }
 }

@@ -170,7 +170,8 @@ TEST(Render, TheExitIsTheOneThePluginTakes) {
     EXPECT_EQ(exit.kind, r.kind);
     EXPECT_EQ(exit.normal_stage, r.normal_stage);
     // The frame of a render with that ray follows the probe.
-    const Frame f = render_frame(h, test::plugin().shader(), {2, 2, Shape::swatch, 1, r.ray_type}, 1);
+    const Frame f =
+        render_frame(h, test::plugin().shader(), {2, 2, Shape::swatch, 1, r.ray_type}, 1);
     EXPECT_EQ(f.kind, r.kind);
     EXPECT_EQ(f.normal_stage, r.normal_stage);
   }
