@@ -51,6 +51,7 @@ class Server:
             sys.exit(f"serve_abuse.py: stratamix serve said {line!r}")
         self.port = int(line[len(prefix):].rstrip("/"))
         self.peak_threads = 0
+        self.start_threads = None
         self.peak_rss_kib = 0
         self._stop = threading.Event()
         self._sampler = threading.Thread(target=self._sample, daemon=True)
@@ -65,6 +66,8 @@ class Server:
                         key, _, value = line.partition(":")
                         if key == "Threads":
                             self.peak_threads = max(self.peak_threads, int(value))
+                            if self.start_threads is None:
+                                self.start_threads = int(value)
                         elif key == "VmHWM":
                             self.peak_rss_kib = max(self.peak_rss_kib, int(value.split()[0]))
             except (OSError, ValueError):
@@ -511,6 +514,7 @@ def main():
         results["pipelined"] = pipelined(port)
         results["post_without_length"] = post_without_length(port)
         results["after_all_probe_ms"] = probe(port)
+        results["start_threads"] = server.start_threads
         results["peak_threads"] = server.peak_threads
         results["peak_rss_mib"] = server.peak_rss_kib / 1024
     results["sigterm_renders"] = sigterm_with_renders(args.stratamix)
@@ -538,7 +542,8 @@ def main():
     print(f"  a normal request after all that: {fmt_probe([r['after_all_probe_ms']])} ms")
     print(f"  SIGTERM with 4 renders in flight: {r['sigterm_renders']}")
     print(f"  SIGTERM with {r['sigterm_trickle']['held']} trickling: {r['sigterm_trickle']}")
-    print(f"  peaks: {r['peak_threads']} threads, {r['peak_rss_mib']:.1f} MiB resident")
+    print(f"  threads: {r['start_threads']} once serving, {r['peak_threads']} at the peak; "
+          f"{r['peak_rss_mib']:.1f} MiB resident at the peak")
     if args.json:
         with open(args.json, "w") as f:
             json.dump(results, f, indent=1)

@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include <OpenImageIO/imageio.h>
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -39,8 +40,8 @@ constexpr auto kSweep = std::chrono::milliseconds(50);
 // cancelled, and by when the answers given must have gone out.
 constexpr auto kGrace = std::chrono::milliseconds(1200);
 constexpr auto kFlush = std::chrono::milliseconds(1700);
-// A connection's memory: its head, its read and write buffers. A head over
-// about half of it gets 431 from the library.
+// A connection's memory: its head, its read and write buffers. A head that
+// does not fit (about 32 KB) gets 431 from the library.
 constexpr std::size_t kConnectionMemory = 32 * 1024;
 // Connections the kernel holds for us while we are at the limit or busy.
 constexpr int kBacklog = 1024;
@@ -543,6 +544,9 @@ void Server::Impl::shut_down(Clock::time_point stop_at) {
 Server::Server(host::ShaderFn shader, const Options& options)
     : impl_(std::make_unique<Impl>(shader, options)) {
   Impl& m = *impl_;
+  // The picture of a render is made on the pool's worker that finishes it;
+  // OpenImageIO would otherwise start a pool of its own for it.
+  OIIO::attribute("threads", 1);
   m.host = options.bind;
   m.listen_fd = listen_on(options.bind, options.port, &m.v6);
   m.port = m.listen_fd < 0 ? -1 : bound_port(m.listen_fd);
