@@ -42,7 +42,7 @@ constexpr auto kGrace = std::chrono::milliseconds(1200);
 constexpr auto kFlush = std::chrono::milliseconds(1700);
 // A connection's memory: its head, its read and write buffers. A head that
 // does not fit (about 32 KB) gets 431 from the library.
-constexpr std::size_t kConnectionMemory = 32 * 1024;
+constexpr std::size_t kConnectionMemory = std::size_t{32} * 1024;
 // Connections the kernel holds for us while we are at the limit or busy.
 constexpr int kBacklog = 1024;
 // File descriptors kept back from connections, for everything else.

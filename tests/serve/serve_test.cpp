@@ -405,6 +405,7 @@ std::vector<Reply> at_once(int port, const std::string& path,
     }
   }
   std::vector<Reply> answers;
+  answers.reserve(connections.size());
   for (const auto& c : connections) {
     answers.push_back(c->reply());
   }
