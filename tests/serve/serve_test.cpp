@@ -491,6 +491,26 @@ TEST(Serve, HeldConnectionsHoldNoThreadAndStarveNoOne) {
   EXPECT_EQ(open, 200);
 }
 
+TEST(Serve, ConnectionsBeyondTheLimitWaitInTheBacklog) {
+  Options options;
+  options.connections = 4;
+  options.request_seconds = 600;
+  const Running server(options);
+  std::vector<std::unique_ptr<Connection>> held;
+  for (int i = 0; i < 4; ++i) {
+    held.push_back(std::make_unique<Connection>(server.port()));
+    ASSERT_TRUE(held.back()->send("GET /api/fields HTTP/1.1\r\n"));
+  }
+  // The kernel takes the fifth connection into the backlog; the server
+  // reads it only when a place is free, and then answers it.
+  Connection fifth(server.port());
+  ASSERT_TRUE(fifth.connected());
+  ASSERT_TRUE(fifth.send(request("GET", "/api/fields")));
+  EXPECT_FALSE(fifth.closed_within(300)) << "answered or closed while the server was full";
+  held.pop_back();
+  EXPECT_EQ(fifth.reply().status, 200);
+}
+
 TEST(Serve, ClosesATricklingHeadAtItsDeadline) {
   Options options;
   options.request_seconds = 1;
