@@ -483,7 +483,9 @@ TEST(Serve, HeldConnectionsHoldNoThreadAndStarveNoOne) {
   }
   const Reply fields = ask(server.port(), request("GET", "/api/fields"));
   EXPECT_EQ(fields.status, 200);
-  EXPECT_EQ(threads_now(), threads_before);
+  // None more: a thread the libraries started for their own set-up may
+  // have ended meanwhile.
+  EXPECT_LE(threads_now(), threads_before);
   int open = 0;
   for (const auto& c : held) {
     open += c->closed_within(0) ? 0 : 1;
