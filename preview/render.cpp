@@ -50,8 +50,63 @@ std::array<float, 4> result_of(ResultKind kind, const strataMix_result& r) {
   return {r.outColor.r, r.outColor.g, r.outColor.b, r.outColor.a};
 }
 
-// Renders row y of the frame with the calling thread's sample; returns the
-// number of shader calls.
+}  // namespace
+
+bool shape_named(std::string_view name, Shape* shape) {
+  const ShapeEntry* s = row_named(kShapes, name);
+  if (s != nullptr) {
+    *shape = s->shape;
+  }
+  return s != nullptr;
+}
+
+Exit probe_exit(const host::Host& host, host::ShaderFn shader, std::int32_t ray_type) {
+  host::Host probe;
+  probe.params() = host.params();
+  probe.connect_all();
+  std::vector<std::uint32_t> evaluated;
+  host::Sample sample = probe.make_sample(ray_type, {0.0f, 0.0f, 1.0f}, &evaluated);
+  // A signalling NaN: no arithmetic yields one, and the one copy of the
+  // incoming normal a gate makes is (0, 0, 1).
+  const float unwritten = float_from_bits(0x7fa11a5e);
+  strataMix_result r{};
+  r.outNormal = {unwritten, unwritten, unwritten};
+  shader(&r, &sample.state, &probe.params());
+  const auto ran = [&evaluated](FieldStage stage) {
+    for (const std::uint32_t offset : evaluated) {
+      if (parameter_at(offset)->field->stage == stage) {
+        return true;
+      }
+    }
+    return false;
+  };
+  const float* normal = &r.outNormal.x;
+  const bool wrote_normal =
+      std::any_of(normal, normal + 3, [](float c) { return float_bits(c) != 0x7fa11a5eu; });
+  Exit exit;
+  exit.normal_stage = ran(FieldStage::normal);
+  if (wrote_normal) {
+    exit.kind = ResultKind::normal_vector;
+  } else if (exit.normal_stage && !ran(FieldStage::layer)) {
+    exit.kind = ResultKind::normal_color;
+  }
+  return exit;
+}
+
+Frame blank_frame(const host::Host& host, host::ShaderFn shader, const View& view) {
+  Frame frame;
+  frame.width = view.width;
+  frame.height = view.height;
+  const Exit exit = probe_exit(host, shader, view.ray_type);
+  frame.kind = exit.kind;
+  frame.normal_stage = exit.normal_stage;
+  const auto pixels = static_cast<std::size_t>(view.width) * static_cast<std::size_t>(view.height);
+  frame.result.assign(pixels * 4, 0.0f);
+  frame.normal.assign(pixels * 3, 0.0f);
+  frame.coverage.assign(pixels, 0.0f);
+  return frame;
+}
+
 std::uint64_t render_row(host::Host& host, host::ShaderFn shader, const View& view, int y,
                          host::Sample* sample, Frame* frame) {
   const float inv = 1.0f / static_cast<float>(view.aa);
@@ -105,63 +160,11 @@ std::uint64_t render_row(host::Host& host, host::ShaderFn shader, const View& vi
   return calls;
 }
 
-}  // namespace
-
-bool shape_named(std::string_view name, Shape* shape) {
-  const ShapeEntry* s = row_named(kShapes, name);
-  if (s != nullptr) {
-    *shape = s->shape;
-  }
-  return s != nullptr;
-}
-
-Exit probe_exit(const host::Host& host, host::ShaderFn shader, std::int32_t ray_type) {
-  host::Host probe;
-  probe.params() = host.params();
-  probe.connect_all();
-  std::vector<std::uint32_t> evaluated;
-  host::Sample sample = probe.make_sample(ray_type, {0.0f, 0.0f, 1.0f}, &evaluated);
-  // A signalling NaN: no arithmetic yields one, and the one copy of the
-  // incoming normal a gate makes is (0, 0, 1).
-  const float unwritten = float_from_bits(0x7fa11a5e);
-  strataMix_result r{};
-  r.outNormal = {unwritten, unwritten, unwritten};
-  shader(&r, &sample.state, &probe.params());
-  const auto ran = [&evaluated](FieldStage stage) {
-    for (const std::uint32_t offset : evaluated) {
-      if (parameter_at(offset)->field->stage == stage) {
-        return true;
-      }
-    }
-    return false;
-  };
-  const float* normal = &r.outNormal.x;
-  const bool wrote_normal =
-      std::any_of(normal, normal + 3, [](float c) { return float_bits(c) != 0x7fa11a5eu; });
-  Exit exit;
-  exit.normal_stage = ran(FieldStage::normal);
-  if (wrote_normal) {
-    exit.kind = ResultKind::normal_vector;
-  } else if (exit.normal_stage && !ran(FieldStage::layer)) {
-    exit.kind = ResultKind::normal_color;
-  }
-  return exit;
-}
-
 unsigned render_threads() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 Frame render_frame(host::Host& host, host::ShaderFn shader, const View& view, unsigned threads,
                    ProgressMeter* meter, const std::function<void()>& tick) {
-  Frame frame;
-  frame.width = view.width;
-  frame.height = view.height;
-  const Exit exit = probe_exit(host, shader, view.ray_type);
-  frame.kind = exit.kind;
-  frame.normal_stage = exit.normal_stage;
-  const auto pixels = static_cast<std::size_t>(view.width) * static_cast<std::size_t>(view.height);
-  frame.result.assign(pixels * 4, 0.0f);
-  frame.normal.assign(pixels * 3, 0.0f);
-  frame.coverage.assign(pixels, 0.0f);
+  Frame frame = blank_frame(host, shader, view);
   const auto samples_per_row = static_cast<std::uint64_t>(view.width) *
                                static_cast<std::uint64_t>(view.aa) *
                                static_cast<std::uint64_t>(view.aa);

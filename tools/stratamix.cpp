@@ -80,11 +80,12 @@ int main(int argc, char** argv) {
 #if defined(STRATAMIX_WITH_SERVE)
     commands.push_back(strata::tools::add_serve_command(root, std::cout, std::cerr));
 #else
-    commands.push_back(strata::tools::add_missing_command(
-        root, "serve",
-        "built without serve (it needs the preview and cpp-httplib: tools/install-deps.sh preview "
-        "serve, then configure again)",
-        std::cerr));
+    commands.push_back(
+        strata::tools::add_missing_command(root, "serve",
+                                           "built without serve (it needs the preview and "
+                                           "libmicrohttpd: tools/install-deps.sh preview "
+                                           "serve, then configure again)",
+                                           std::cerr));
 #endif
     const auto no_command = [&] {
       if (!version) {
