@@ -17,11 +17,11 @@
 namespace strata::serve {
 
 // What one request may ask: a render holds the cores for at most a few
-// seconds, and a body is far larger than any preset needs.
+// seconds, and a body is a preset.
 inline constexpr int kMaxSize = 2048;                   // pixels a side
 inline constexpr int kMaxAa = 8;                        // samples per pixel along each axis
 inline constexpr std::uint64_t kMaxCalls = 16'000'000;  // size * size * aa * aa
-inline constexpr std::size_t kMaxBody = 64 * 1024;      // bytes
+inline constexpr std::size_t kMaxBody = preview::kMaxPresetBytes;
 
 struct RayType {
   std::string_view name;
