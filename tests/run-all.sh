@@ -75,7 +75,7 @@ preset() {
   shift 2
   local configure=(cmake --preset "$name")
   # The preview, stratamix serve and their tests are part of every native
-  # run: a missing OpenImageIO or cpp-httplib fails here instead of skipping
+  # run: a missing OpenImageIO or libmicrohttpd fails here instead of skipping
   # them. The cross builds never look for them.
   case "$name" in
     native*) configure+=(-DSTRATAMIX_BUILD_PREVIEW=ON -DSTRATAMIX_BUILD_SERVE=ON) ;;

@@ -122,7 +122,7 @@ int serve_command(int argc, char** argv) {
 #else
   (void)argc;
   (void)argv;
-  std::cerr << "stratamix: built without serve (it needs the preview and cpp-httplib: "
+  std::cerr << "stratamix: built without serve (it needs the preview and libmicrohttpd: "
                "tools/install-deps.sh preview serve, then configure again)\n";
   return 2;
 #endif
