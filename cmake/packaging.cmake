@@ -10,7 +10,8 @@
 # presets travel with every install, not only the archives, laid out as in
 # the source tree so that the README's and the manual's links resolve there.
 install(FILES README.md LICENSE DESTINATION share/doc/strataMix)
-install(FILES docs/manual.md docs/serve.png DESTINATION share/doc/strataMix/docs)
+install(FILES docs/manual.md docs/serve.png docs/performance.md docs/performance.svg
+        DESTINATION share/doc/strataMix/docs)
 install(DIRECTORY docs/images/ DESTINATION share/doc/strataMix/docs/images
         FILES_MATCHING PATTERN "*.png")
 install(DIRECTORY preview/presets/ DESTINATION share/doc/strataMix/preview/presets
