@@ -1,7 +1,6 @@
 #include "preview.h"
 
 #include <OpenImageIO/imagebuf.h>
-#include <OpenImageIO/imagebufalgo.h>
 
 #include <algorithm>
 #include <charconv>
@@ -174,8 +173,7 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
     write_image(images.display, written[0], OIIO::TypeDesc::UINT8);
     write_image(images.values, written[1], OIIO::TypeDesc::FLOAT);
     for (std::size_t i = 0; i + 2 < written.size(); ++i) {
-      write_image(OIIO::ImageBufAlgo::cut(images.display, images.cells[i]), written[i + 2],
-                  OIIO::TypeDesc::UINT8);
+      write_image(images.cells[i], written[i + 2], OIIO::TypeDesc::UINT8);
     }
   } catch (const std::runtime_error&) {
     // All the pictures or none: a PNG without its EXR, or a file cut short,
@@ -268,6 +266,7 @@ int run_preview(const CLI::App& app, const Options& o, std::ostream& out, std::o
                                                         : o.presets.empty() ? 96
                                                                             : 256);
       layout.aa = o.aa;
+      layout.cell_pictures = o.cells;
       for (preview::Sheet& sheet : sheets) {
         if (!o.presets.empty()) {
           label_panels(&sheet, session.shader());

@@ -64,7 +64,7 @@ class Shape:
         self.corrections = c.of_kind("scalar", "correction")
         # The hue, saturation and value adjusters: factors of 1 + x.
         self.adjusters = [f["name"] for f in self.corrections
-                          if f["neutral"] == [0] and f["min"] == -1 and f["max"] == 1]
+                          if f["neutral"] == [0] and f["min"] == -1]
 
     def switch(self, route):
         return self.c.route(route)
