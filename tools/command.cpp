@@ -41,10 +41,10 @@ std::string problem_of(const CLI::ParseError& e) {
   return what;
 }
 
-// One line naming the problem, and where the usage is.
+// One line naming the problem, and where the usage is: scripts that run a
+// tool read its first line of complaint as the whole of it.
 int usage_error(const CLI::App& where, const std::string& problem, std::ostream& err) {
-  err << tool_name(where) << ": " << problem << "\nRun '" << tool_name(where)
-      << " --help' for its usage.\n";
+  err << tool_name(where) << ": " << problem << " (see '" << tool_name(where) << " --help')\n";
   return kUsageStatus;
 }
 

@@ -66,7 +66,7 @@ if(DEFINED COMMAND_LINES)
         ERROR_VARIABLE messages
         RESULT_VARIABLE status)
       string(FIND "${messages}" "${want_message}" at)
-      string(REGEX MATCHALL "(^|\n)stratamix" named "${messages}")
+      string(REGEX MATCHALL "\n" named "${messages}")
       list(LENGTH named count)
       if(want_status EQUAL 0)
         if(NOT status EQUAL 0 OR NOT answers STREQUAL "${want_message}\n" OR NOT messages STREQUAL "")

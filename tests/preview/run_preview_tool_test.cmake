@@ -20,8 +20,9 @@ if(EXISTS ${WORK}/out)
   message(FATAL_ERROR "bad preset: images were written although a preset was bad")
 endif()
 
-# Arguments | exit status | how the one message begins (the usage may follow
-# it). The tool runs in WORK, so that its default folder "out" lies there.
+# Arguments | exit status | how the one line of message begins (where the
+# usage is may follow on that line). The tool runs in WORK, so that its
+# default folder "out" lies there.
 file(WRITE ${WORK}/file "")
 file(MAKE_DIRECTORY ${WORK}/exr/normals.exr ${WORK}/folder.preset)
 execute_process(COMMAND mkfifo ${WORK}/fifo.preset)
@@ -64,7 +65,7 @@ foreach(row IN LISTS rows)
                   WORKING_DIRECTORY ${WORK} TIMEOUT 60
                   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   string(FIND "${err}" "${want_message}" at)
-  string(REGEX MATCHALL "(^|\n)stratamix" named "${err}")
+  string(REGEX MATCHALL "\n" named "${err}")
   list(LENGTH named count)
   file(GLOB_RECURSE pictures ${WORK}/*.png ${WORK}/*.exr)
   if(NOT status EQUAL want_status OR NOT at EQUAL 0 OR NOT count EQUAL 1 OR pictures
