@@ -313,10 +313,20 @@ constexpr Route gate_route(RayGate gate) {
   return gate == RayGate::photon ? Route::photon_gate : Route::reflection_gate;
 }
 
+// Walks the list itself rather than through field_at: GCC's sanitizers make
+// a comparison of a pointer into the list with nullptr non-constant.
 constexpr bool routes_are_switches() {
   for (const RouteEntry& r : kRoutes) {
-    const Field* f = field_at(r.field);
-    if (f == nullptr || f->slots != 1 || field_type(f->kind) != FieldType::integer) {
+    bool found = false;
+    for (const Field& f : kRecordFields) {
+      if (f.offset == r.field) {
+        if (f.slots != 1 || field_type(f.kind) != FieldType::integer) {
+          return false;
+        }
+        found = true;
+      }
+    }
+    if (!found) {
       return false;
     }
   }
