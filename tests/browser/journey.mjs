@@ -7,7 +7,11 @@
 // a mode; the pixel readout holds stratamix eval's bits; NaN gets its
 // legend. Ends with a screenshot.
 //
-//   node journey.mjs STRATAMIX OUT_DIR
+//   node journey.mjs STRATAMIX OUT_DIR [DOCS_PICTURE]
+//
+// With DOCS_PICTURE (docs/serve.png), the screenshot must be that picture
+// but for the render's figures: the docs target (docs_images) copies the
+// screenshot there after an intended change.
 //
 // Debian's chromium, driven by playwright-core (npm ci in this folder;
 // tests/run-all.sh installs both). Without them the journey fails.
@@ -18,7 +22,7 @@ import path from 'node:path';
 import readline from 'node:readline';
 
 const CHROMIUM = '/usr/bin/chromium';
-const [stratamix, outDir] = process.argv.slice(2);
+const [stratamix, outDir, docsPicture] = process.argv.slice(2);
 
 function fail(message) {
   console.error(`journey: ${message}`);
@@ -75,6 +79,10 @@ try {
   const control = (key) => page.locator(`.control[data-key="${key}"]`);
   const generation = () => page.evaluate(() => document.getElementById('picture')?.dataset.generation ?? null);
   page.on('pageerror', (e) => console.error(`journey: the page threw ${e.message}`));
+  // Listened for from the start, so that Chromium hands the file chooser
+  // over however soon after the key it opens.
+  let chosen = null;
+  page.on('filechooser', (c) => chosen?.(c));
 
   // Does `action`, then waits for the picture it causes, at rest, and reads
   // the result panel's centre: [panels, r, g, b].
@@ -115,13 +123,18 @@ try {
 
   // Keyboard only: Tab reaches Open preset…, Enter opens the file chooser.
   const example = new URL('../../preview/presets/overlay-checker.preset', import.meta.url).pathname;
+  await page.evaluate(() => document.activeElement?.blur());
   let tabs = 0;
   while (tabs < 12 && await page.evaluate(() => document.activeElement?.id) !== 'open-button') {
     await page.keyboard.press('Tab');
     ++tabs;
   }
   check(tabs < 12, `Tab reaches Open preset… in ${tabs} presses`);
-  const [chooser] = await Promise.all([page.waitForEvent('filechooser'), page.keyboard.press('Enter')]);
+  const chooser = await new Promise((resolve, reject) => {
+    chosen = resolve;
+    setTimeout(() => reject(new Error('Enter on Open preset… opened no file chooser')), 20000);
+    page.keyboard.press('Enter');
+  });
   seen = await after(() => chooser.setFiles(example));
   check(await control('blendMode').locator('select').inputValue() === '15', 'the keyboard opened the preset: overlay');
   const [named] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
@@ -299,8 +312,39 @@ try {
   check(seen[0] === 2 && await control('layerNormal[1]').locator('select.source').inputValue() === 'bump',
         'an example preset opens with its bumps and the lit panel');
   await page.mouse.move(box.x + box.width * 0.4, box.y + box.height * 0.45);
-  await page.screenshot({ path: path.join(outDir, 'serve.png') });
-  console.log(`journey: screenshot ${path.join(outDir, 'serve.png')}`);
+  await page.evaluate(() => document.activeElement?.blur());
+  const shot = path.join(outDir, 'serve.png');
+  await page.screenshot({ path: shot });
+  console.log(`journey: screenshot ${shot}`);
+  if (docsPicture) {
+    // Decoded by Chromium on a page of its own: the render's figures and
+    // time differ from run to run, a changed page in far more pixels.
+    const compare = await context.newPage();
+    const differ = await compare.evaluate(async ([a, b]) => {
+      const pixels = async (base64) => {
+        const bytes = Uint8Array.from(atob(base64), (ch) => ch.charCodeAt(0));
+        const image = await createImageBitmap(new Blob([bytes], { type: 'image/png' }));
+        const canvas = new OffscreenCanvas(image.width, image.height);
+        const g = canvas.getContext('2d');
+        g.drawImage(image, 0, 0);
+        return g.getImageData(0, 0, image.width, image.height);
+      };
+      const [x, y] = [await pixels(a), await pixels(b)];
+      if (x.width !== y.width || x.height !== y.height) {
+        return { size: `${x.width}x${x.height} against ${y.width}x${y.height}` };
+      }
+      let count = 0;
+      for (let i = 0; i < x.data.length; i += 4) {
+        const d = Math.max(...[0, 1, 2].map((c) => Math.abs(x.data[i + c] - y.data[i + c])));
+        count += d > 8 ? 1 : 0;
+      }
+      return { count, of: x.width * x.height };
+    }, [readFileSync(shot).toString('base64'), readFileSync(docsPicture).toString('base64')]);
+    await compare.close();
+    check(differ.count !== undefined && differ.count <= differ.of / 200,
+          `${docsPicture} is what the page shows (${differ.size ?? `${differ.count} of ${differ.of} pixels differ`}; `
+          + 'after an intended change: cmake --build --preset native --target docs_images)');
+  }
 } catch (e) {
   console.error(`journey: ${e.stack || e}`);
   status = 1;
