@@ -265,8 +265,9 @@ std::string frame_floats(const preview::Frame& frame) {
     std::memcpy(&w, &f, sizeof w);
     word(w);
   };
-  std::memcpy(at, "SMF1", 4);
-  at += 4;
+  for (const char c : std::string_view("SMF1")) {
+    *at++ = c;
+  }
   word(static_cast<std::uint32_t>(frame.width));
   word(static_cast<std::uint32_t>(frame.height));
   word((frame.normal_stage ? 1U : 0U) | (result_code(frame.kind) << 8));

