@@ -784,9 +784,11 @@ function readout() {
     out.textContent = `pixel ${x}, ${y}: off the surface`;
     return;
   }
+  const then = pinned && pinned.w === f.w && pinned.h === f.h && pinned.coverage[p] > 0
+    ? `\npinned  ${[...pinned.result.subarray(4 * p, 4 * p + 4)].map(floatText).join('  ')}` : '';
   out.textContent = `pixel ${x}, ${y}  ${f.kind === 0 ? 'colour' : 'result'}  ${rgba.map(floatText).join('  ')}\n`
     + `${f.normalStage ? 'combined normal' : 'normal'}  ${normal.map(floatText).join('  ')}`
-    + `${f.coverage[p] < 1 ? `  (${floatText(f.coverage[p])} of the pixel on the surface)` : ''}`;
+    + `${f.coverage[p] < 1 ? `  (${floatText(f.coverage[p])} of the pixel on the surface)` : ''}${then}`;
 }
 
 function pointAt(event) {
@@ -794,6 +796,11 @@ function pointAt(event) {
     return;
   }
   const box = $('picture').getBoundingClientRect();
+  // With a picture pinned, dragging on the picture moves the wipe.
+  if (pinned && event.buttons === 1) {
+    $('wipe').value = String(Math.round(Math.min(1, Math.max(0, (event.clientX - box.left) / box.width)) * 100));
+    draw();
+  }
   const x = Math.floor((event.clientX - box.left) / box.width * frame.w);
   const y = Math.floor((event.clientY - box.top) / box.height * frame.h);
   if (x >= 0 && y >= 0 && x < frame.w && y < frame.h) {
@@ -1138,6 +1145,7 @@ function listen() {
   });
   $('display-options').addEventListener('change', () => draw());
   $('picture').addEventListener('pointermove', pointAt);
+  $('picture').addEventListener('pointerdown', pointAt);
   $('picture').addEventListener('keydown', readoutKey);
   $('wipe').addEventListener('input', () => draw());
   $('pin').addEventListener('click', pin);

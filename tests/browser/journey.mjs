@@ -121,9 +121,27 @@ try {
   const shownSlots = await page.locator('.slot:not([hidden])').count();
   check(shownSlots === 0, `with layerCount 0 every slot is folded (${shownSlots} shown)`);
 
+  const unlabelled = await page.locator('#controls input, #controls select, #view input, #view select')
+    .evaluateAll((inputs) => inputs.filter((i) => i.type !== 'hidden' && i.labels.length === 0
+      && !i.getAttribute('aria-label')).map((i) => i.outerHTML.slice(0, 60)));
+  check(unlabelled.length === 0, `every input has its label (${unlabelled.join(' ') || 'all'})`);
+  // Tab from the top of the page.
+  const fromTheTop = () => page.evaluate(() => {
+    document.body.tabIndex = -1;
+    document.body.focus();
+    document.body.removeAttribute('tabindex');
+  });
+  await fromTheTop();
+  let presses = 0;
+  while (presses < 40 && await page.evaluate(() => document.activeElement?.closest('.control')?.dataset.key) !== 'blendEnable') {
+    await page.keyboard.press('Tab');
+    ++presses;
+  }
+  check(presses < 20, `Tab reaches blendEnable in ${presses} presses`);
+
   // Keyboard only: Tab reaches Open preset…, Enter opens the file chooser.
   const example = new URL('../../preview/presets/overlay-checker.preset', import.meta.url).pathname;
-  await page.evaluate(() => document.activeElement?.blur());
+  await fromTheTop();
   let tabs = 0;
   while (tabs < 12 && await page.evaluate(() => document.activeElement?.id) !== 'open-button') {
     await page.keyboard.press('Tab');
