@@ -252,7 +252,8 @@ RenderRequest render_request(const Query& query, const std::string& body) {
 std::string frame_floats(const preview::Frame& frame) {
   const auto pixels =
       static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height);
-  std::string out(kFloatsHead + pixels * 9 * 4, '\0');
+  const std::size_t planes = frame.normal_stage ? 9 : 6;
+  std::string out(kFloatsHead + pixels * planes * 4, '\0');
   char* at = out.data();
   // Little-endian whatever the machine's own order.
   const auto word = [&at](std::uint32_t w) {
@@ -275,14 +276,16 @@ std::string frame_floats(const preview::Frame& frame) {
     number(frame.result[p]);
   }
   for (std::size_t p = 0; p < pixels; ++p) {
-    const strataMix_vector n{frame.normal[p * 3], frame.normal[p * 3 + 1], frame.normal[p * 3 + 2]};
-    number(n.x);
-    number(n.y);
-    number(n.z);
-    number(frame.coverage[p] > 0.0f ? preview::lit(n) : 0.0f);
+    number(frame.coverage[p]);
   }
   for (std::size_t p = 0; p < pixels; ++p) {
-    number(frame.coverage[p]);
+    const strataMix_vector n{frame.normal[p * 3], frame.normal[p * 3 + 1], frame.normal[p * 3 + 2]};
+    number(frame.coverage[p] > 0.0f ? preview::lit(n) : 0.0f);
+  }
+  if (frame.normal_stage) {
+    for (std::size_t p = 0; p < pixels * 3; ++p) {
+      number(frame.normal[p]);
+    }
   }
   return out;
 }

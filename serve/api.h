@@ -108,10 +108,11 @@ RenderRequest render_request(const Query& query, const std::string& body);
 //   per pixel, rows from the top, float32 R, G, B, A: the result as the
 //     shader gave it (a normal as x, y, z and 1), averaged over the
 //     pixel's samples on the surface;
-//   per pixel x, y, z and the brightness under the preview's light: the
-//     state's normal after the call (the combined normal where the normal
-//     stage ran, the surface's own where it did not);
-//   per pixel the fraction of its samples on the surface.
+//   per pixel the fraction of its samples on the surface;
+//   per pixel the brightness under the preview's light of the state's
+//     normal after the call (the surface's own where the normal stage did
+//     not run);
+//   where the normal stage ran, per pixel x, y, z of the combined normal.
 // Off the surface every number is 0.
 std::string frame_floats(const preview::Frame& frame);
 inline constexpr std::size_t kFloatsHead = 16;

@@ -640,15 +640,16 @@ function readFrame(buffer) {
   const h = head.getUint32(8, true);
   const flags = head.getUint32(12, true);
   const n = w * h;
-  if (magic !== 'SMF1' || buffer.byteLength !== 16 + n * 36) {
+  const normalStage = (flags & 1) !== 0;
+  if (magic !== 'SMF1' || buffer.byteLength !== 16 + n * (normalStage ? 36 : 24)) {
     throw new Error('the server sent a picture this page cannot read');
   }
   // The floats are little-endian, as every machine a browser runs on is;
   // copied, so that the planes can be kept for a pin.
   const all = new Float32Array(buffer.slice(16));
-  return { w, h, normalStage: (flags & 1) !== 0, kind: (flags >> 8) & 0xff,
-           result: all.subarray(0, 4 * n), normal: all.subarray(4 * n, 8 * n),
-           coverage: all.subarray(8 * n, 9 * n) };
+  return { w, h, normalStage, kind: (flags >> 8) & 0xff, result: all.subarray(0, 4 * n),
+           coverage: all.subarray(4 * n, 5 * n), light: all.subarray(5 * n, 6 * n),
+           normal: normalStage ? all.subarray(6 * n, 9 * n) : null };
 }
 
 const BACKGROUND = 0.14;
@@ -684,7 +685,7 @@ function paint(px, f, pin, wipeAt, view) {
         c0 = 1; c1 = 0; c2 = 1;
         bad += from === f ? 1 : 0;
       } else {
-        const gain = view.gain * (view.lit ? from.normal[q + 3] : 1);
+        const gain = view.gain * (view.lit ? from.light[p] : 1);
         const a = overChecker ? Math.min(1, Math.max(0, alpha)) : 1;
         const shade = (v) => {
           const clamped = Math.min(1, Math.max(0, (normal ? 0.5 * v + 0.5 : v) * gain));
@@ -751,7 +752,7 @@ function drawNormalPanel(f) {
   const px = image.data;
   for (let p = 0; p < f.w * f.h; ++p) {
     const cover = f.coverage[p];
-    const l = f.normal[4 * p + 3];
+    const l = f.light[p];
     const grey = Math.round((cover * Math.min(1, Math.max(0, l)) + (1 - cover) * BACKGROUND) * 255);
     const finite = Number.isFinite(l);
     px[4 * p] = finite ? grey : 255;
@@ -775,11 +776,11 @@ function readout() {
   const [x, y] = pointed;
   const p = y * f.w + x;
   const rgba = [...f.result.subarray(4 * p, 4 * p + 4)];
-  const normal = [...f.normal.subarray(4 * p, 4 * p + 3)];
+  const normal = f.normal ? [...f.normal.subarray(3 * p, 3 * p + 3)] : null;
   out.dataset.x = String(x);
   out.dataset.y = String(y);
   out.dataset.bits = rgba.map(floatBits).join(' ');
-  out.dataset.normalBits = normal.map(floatBits).join(' ');
+  out.dataset.normalBits = normal ? normal.map(floatBits).join(' ') : '';
   if (f.coverage[p] === 0) {
     out.textContent = `pixel ${x}, ${y}: off the surface`;
     return;
@@ -787,7 +788,7 @@ function readout() {
   const then = pinned && pinned.w === f.w && pinned.h === f.h && pinned.coverage[p] > 0
     ? `\npinned  ${[...pinned.result.subarray(4 * p, 4 * p + 4)].map(floatText).join('  ')}` : '';
   out.textContent = `pixel ${x}, ${y}  ${f.kind === 0 ? 'colour' : 'result'}  ${rgba.map(floatText).join('  ')}\n`
-    + `${f.normalStage ? 'combined normal' : 'normal'}  ${normal.map(floatText).join('  ')}`
+    + `${normal ? `combined normal  ${normal.map(floatText).join('  ')}` : 'the normal stage did not run'}`
     + `${f.coverage[p] < 1 ? `  (${floatText(f.coverage[p])} of the pixel on the surface)` : ''}${then}`;
 }
 
