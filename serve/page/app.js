@@ -907,6 +907,10 @@ async function render(quick) {
   }
   if (!response.ok) {
     showError(body, owners);
+    if (response.status === 503) {
+      // Busy: the same settings again once the server says to.
+      setTimeout(() => { dirty = true; pump(); }, 1000 * Number(response.headers.get('Retry-After') || 1));
+    }
     pump();
     return;
   }
