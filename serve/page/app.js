@@ -657,6 +657,13 @@ let frame = null;      // the frame shown now
 let pinned = null;     // the frame pinned to compare with
 let generation = 0;
 
+// One channel as shown: a normal mapped from -1..1, scaled by the exposure
+// (and the light), clamped, over the ground by its alpha and its coverage.
+function shade(v, normal, gain, alpha, cover, ground) {
+  const clamped = Math.min(1, Math.max(0, (normal ? 0.5 * v + 0.5 : v) * gain));
+  return cover * (alpha * clamped + (1 - alpha) * ground) + (1 - cover) * ground;
+}
+
 // Draws the frame into the canvas's pixels under the display options, the
 // pinned frame left of the wipe; returns how many pixels of the frame now
 // are NaN or infinite. One loop without allocations: it runs for every
@@ -687,11 +694,9 @@ function paint(px, f, pin, wipeAt, view) {
       } else {
         const gain = view.gain * (view.lit ? from.light[p] : 1);
         const a = overChecker ? Math.min(1, Math.max(0, alpha)) : 1;
-        const shade = (v) => {
-          const clamped = Math.min(1, Math.max(0, (normal ? 0.5 * v + 0.5 : v) * gain));
-          return cover * (a * clamped + (1 - a) * ground) + (1 - cover) * ground;
-        };
-        c0 = shade(c0); c1 = shade(c1); c2 = shade(c2);
+        c0 = shade(c0, normal, gain, a, cover, ground);
+        c1 = shade(c1, normal, gain, a, cover, ground);
+        c2 = shade(c2, normal, gain, a, cover, ground);
       }
       px[q] = Math.round(c0 * 255);
       px[q + 1] = Math.round(c1 * 255);
