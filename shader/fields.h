@@ -47,6 +47,11 @@ struct Field {
   float useful_min;
   float useful_max;
   std::string_view zero_means;
+  // Whether 0, which the renderer gives a parameter a scene leaves out, does
+  // what an artist leaving it out would expect: nothing, or a switch off.
+  // Where it does not (contrast 0 flattens every channel), a scene that
+  // leaves the parameter out while its stage runs is worth a warning.
+  bool zero_is_neutral;
   // The preview's value for a parameter a preset leaves out, in every slot:
   // as many leading floats as the type holds (an integer as a float).
   std::array<float, 4> neutral;
@@ -98,76 +103,76 @@ inline constexpr std::array kRecordFields = {
     STRATAMIX_FIELD(baseColor, 1, color, layer,
                     "the colour the colour path starts from, and what a gate or an "
                     "out-of-range mode returns",
-                    0.0f, 1.0f, "black, alpha 0", {0.5f, 0.5f, 0.5f, 1.0f}),
+                    0.0f, 1.0f, "black, alpha 0", false, {0.5f, 0.5f, 0.5f, 1.0f}),
     STRATAMIX_FIELD(normalEnable, 1, toggle, flow,
                     "runs the ray-type gates and the normal stage before the colour path", 0.0f,
-                    1.0f, "off: straight to the colour path", {0.0f}),
+                    1.0f, "off: straight to the colour path", true, {0.0f}),
     STRATAMIX_FIELD(layerCount, 1, count, normal,
                     "how many layer slots the normal stage visits, from slot 0 up (at most 8)",
-                    0.0f, 8.0f, "no slot visited: the incoming normal alone", {0.0f}),
+                    0.0f, 8.0f, "no slot visited: the incoming normal alone", true, {0.0f}),
     STRATAMIX_FIELD(layerEnable, STRATAMIX_LAYER_SLOTS, toggle, normal,
-                    "lets the slot's normal contribute", 0.0f, 1.0f, "the slot adds nothing",
+                    "lets the slot's normal contribute", 0.0f, 1.0f, "the slot adds nothing", true,
                     {0.0f}),
     STRATAMIX_FIELD(layerNormal, STRATAMIX_LAYER_SLOTS, vector, normal,
                     "the slot's normal, averaged with the incoming normal and the other layers",
-                    -1.0f, 1.0f, "a zero vector, which still counts in the average",
+                    -1.0f, 1.0f, "a zero vector, which still counts in the average", false,
                     {0.0f, 0.0f, 1.0f}),
     STRATAMIX_FIELD(normalMix, 1, scalar, normal,
                     "weight of the layers' average against the state's normal", 0.0f, 1.0f,
-                    "the plain average, as 1 gives", {1.0f}),
+                    "the plain average, as 1 gives", true, {1.0f}),
     STRATAMIX_FIELD(layerWeight, STRATAMIX_LAYER_SLOTS, scalar, normal,
                     "pulls the slot's normal from the incoming normal (0) toward itself (1)", 0.0f,
-                    2.0f, "the slot adds nothing", {1.0f}),
+                    2.0f, "the slot adds nothing", false, {1.0f}),
     STRATAMIX_FIELD(layerBalance, STRATAMIX_LAYER_SLOTS, scalar, normal,
                     "the slot against the layer before it: 0.5 adds it plainly", 0.0f, 1.0f,
-                    "the slot adds nothing", {0.5f}),
+                    "the slot adds nothing", false, {0.5f}),
     STRATAMIX_FIELD(normalScale, 1, scalar, normal, "multiplies the combined normal", 0.0f, 2.0f,
-                    "no scaling, as 1 does", {1.0f}),
+                    "no scaling, as 1 does", true, {1.0f}),
     STRATAMIX_FIELD(skipPhotons, 1, gate, flow,
                     "photon and final-gather rays return at once (on only at exactly 1)", 0.0f,
-                    1.0f, "off", {0.0f}),
+                    1.0f, "off", true, {0.0f}),
     STRATAMIX_FIELD(skipReflections, 1, gate, flow,
                     "reflection and refraction rays return at once (on only at exactly 1)", 0.0f,
-                    1.0f, "off", {0.0f}),
+                    1.0f, "off", true, {0.0f}),
     STRATAMIX_FIELD(normalAsColor, 1, toggle, normal,
                     "returns the combined normal as a colour (x, y, z, 1)", 0.0f, 1.0f,
-                    "off: the colour path runs", {0.0f}),
+                    "off: the colour path runs", true, {0.0f}),
     STRATAMIX_FIELD(normalizeNormal, 1, toggle, normal, "gives the combined normal unit length",
-                    0.0f, 1.0f, "off: the length is left as it is", {0.0f}),
+                    0.0f, 1.0f, "off: the length is left as it is", true, {0.0f}),
     STRATAMIX_FIELD(blendEnable, 1, toggle, layer, "blends layerColor over the base colour", 0.0f,
-                    1.0f, "off: the base colour goes on unblended", {0.0f}),
+                    1.0f, "off: the base colour goes on unblended", true, {0.0f}),
     STRATAMIX_FIELD(layerColor, 1, color, layer, "the colour laid over the base colour", 0.0f, 1.0f,
-                    "black, alpha 0", {1.0f, 1.0f, 1.0f, 1.0f}),
+                    "black, alpha 0", false, {1.0f, 1.0f, 1.0f, 1.0f}),
     STRATAMIX_FIELD(blendAmount, 1, scalar, layer,
                     "mix from the base colour (0) to the blended colour (1)", 0.0f, 1.0f,
-                    "the base colour, unblended", {1.0f}),
+                    "the base colour, unblended", false, {1.0f}),
     STRATAMIX_FIELD(blendMode, 1, mode, layer,
                     "the blend formula, 0 to 22; any other number returns the base colour", 0.0f,
-                    22.0f, "over: the layer colour", {0.0f}),
+                    22.0f, "over: the layer colour", true, {0.0f}),
     STRATAMIX_FIELD(useLayerAlpha, 1, toggle, layer,
                     "weights the blend by the layer colour's alpha", 0.0f, 1.0f,
-                    "off (mode 0 always uses the alpha)", {0.0f}),
+                    "off (mode 0 always uses the alpha)", true, {0.0f}),
     STRATAMIX_FIELD(hueAdjust, 1, scalar, correction,
                     "multiplies the hue by 1 + this (a scale, not a rotation)", -1.0f, 1.0f,
-                    "the hue unchanged", {0.0f}),
+                    "the hue unchanged", true, {0.0f}),
     STRATAMIX_FIELD(saturationAdjust, 1, scalar, correction,
                     "multiplies the saturation by 1 + this", -1.0f, 1.0f,
-                    "the saturation unchanged", {0.0f}),
+                    "the saturation unchanged", true, {0.0f}),
     STRATAMIX_FIELD(valueAdjust, 1, scalar, correction, "multiplies the value by 1 + this", -1.0f,
-                    1.0f, "the value unchanged", {0.0f}),
+                    1.0f, "the value unchanged", true, {0.0f}),
     STRATAMIX_FIELD(gamma, 1, scalar, correction, "raises every channel to the power 1 / gamma",
-                    0.2f, 5.0f, "an infinite exponent, unguarded", {1.0f}),
+                    0.2f, 5.0f, "an infinite exponent, unguarded", false, {1.0f}),
     STRATAMIX_FIELD(offset, 1, scalar, correction, "added to every channel", -0.5f, 0.5f,
-                    "nothing added", {0.0f}),
+                    "nothing added", true, {0.0f}),
     STRATAMIX_FIELD(contrast, 1, scalar, correction,
                     "moves every channel toward 0.31 by 1 - contrast", 0.0f, 2.0f,
-                    "every channel becomes 0.31", {1.0f}),
+                    "every channel becomes 0.31", false, {1.0f}),
     STRATAMIX_FIELD(correctEnable, 1, toggle, correction,
                     "runs the hue, saturation, value, gamma, offset and contrast steps", 0.0f, 1.0f,
-                    "off: the colour is returned as blended", {0.0f}),
+                    "off: the colour is returned as blended", true, {0.0f}),
     STRATAMIX_FIELD(outputNormal, 1, toggle, flow,
                     "on the normal path, returns the normal as a vector in outNormal", 0.0f, 1.0f,
-                    "off: a colour is returned", {0.0f}),
+                    "off: a colour is returned", true, {0.0f}),
 };
 
 #undef STRATAMIX_FIELD
@@ -203,6 +208,36 @@ std::optional<ParameterRef> parameter_at(std::uint32_t offset);
 
 // "gamma", "layerWeight[2]".
 std::string parameter_name(const ParameterRef& ref);
+
+// The type the renderer's declaration (strataMix.mi) gives a field: a switch
+// is a boolean; a gate, a count or a mode is an integer, since a boolean
+// would let a scene pass only 0 and 1 where any count or mode, or a gate's
+// "exactly 1", is meant.
+constexpr std::string_view declared_type(FieldKind kind) {
+  switch (kind) {
+    case FieldKind::toggle:
+      return "boolean";
+    case FieldKind::gate:
+    case FieldKind::count:
+    case FieldKind::mode:
+      return "integer";
+    case FieldKind::scalar:
+      return "scalar";
+    case FieldKind::color:
+      return "color";
+    case FieldKind::vector:
+      return "vector";
+  }
+  return "";
+}
+
+// A parameter's name in the declaration and in scenes: the field's own, or
+// for a slot of a layer array the field's name with the slot's number joined
+// on ("layerWeight3"), each slot being a parameter of its own there.
+std::string declared_name(const ParameterRef& ref);
+
+// The parameter a declared name names ("gamma", "layerWeight3"), or none.
+std::optional<ParameterRef> parse_declared_name(std::string_view name);
 
 // A float's 32-bit pattern, and the float a pattern holds: the tools and the
 // tests name floats by their bits, so that NaN payloads and -0.0 survive.

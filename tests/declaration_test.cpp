@@ -18,27 +18,6 @@
 namespace strata::test {
 namespace {
 
-// The declared type that carries a field: a switch is declared boolean; a
-// gate, count or mode integer, since a boolean would let a scene pass only 0
-// and 1 where any count or mode, or a gate's "exactly 1", is meant.
-std::string_view declared_type(FieldKind kind) {
-  switch (kind) {
-    case FieldKind::toggle:
-      return "boolean";
-    case FieldKind::gate:
-    case FieldKind::count:
-    case FieldKind::mode:
-      return "integer";
-    case FieldKind::scalar:
-      return "scalar";
-    case FieldKind::color:
-      return "color";
-    case FieldKind::vector:
-      return "vector";
-  }
-  return "";
-}
-
 // Every way in which the declared parameters, packed by the renderer, differ
 // from strataMix_params and from the host's field table; one message each,
 // naming the parameter.
@@ -49,9 +28,7 @@ std::vector<std::string> param_mismatches(const std::vector<DeclaredField>& decl
   for (const Field& f : kRecordFields) {
     const std::uint32_t size = slot_size(field_type(f));
     for (std::uint32_t slot = 0; slot < f.slots; ++slot, ++i) {
-      // Each slot of an array is declared as a parameter of its own.
-      const std::string name(f.name);
-      const std::string want = f.slots == 1 ? name : name + std::to_string(slot);
+      const std::string want = declared_name({&f, slot});
       if (i >= placed.size()) {
         problems.push_back(want + ": not declared");
         continue;
