@@ -1,8 +1,8 @@
 #include "scene_reader.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -102,8 +102,9 @@ class Source {
   std::string_view behind() const { return {data(), static_cast<std::size_t>(pos_ - data())}; }
 
   Location here() const {
-    return {index_, static_cast<std::uint32_t>(std::min<std::uint64_t>(
-                        offset() - lines_.line_start + 1, UINT32_MAX)),
+    return {index_,
+            static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(offset() - lines_.line_start + 1, UINT32_MAX)),
             lines_.line};
   }
 
@@ -172,7 +173,7 @@ struct Token {
   std::string text;
   Location where;
   Source::Mark mark;
-  bool whole = true;     // a string or word kept whole, not cut at its bound
+  bool whole = true;      // a string or word kept whole, not cut at its bound
   bool reported = false;  // bad, and its error given (a string not closed)
 };
 
@@ -301,8 +302,8 @@ std::string at_text(const Location& where) {
 // Words that begin a statement of the scene: a parameter list that meets
 // one was never closed.
 bool begins_statement(const Token& t) {
-  static const char* const kWords[] = {"shader", "declare", "end",    "material", "object",
-                                       "instance", "instgroup", "light", "camera",  "options",
+  static const char* const kWords[] = {"shader",   "declare",   "end",    "material", "object",
+                                       "instance", "instgroup", "light",  "camera",   "options",
                                        "render",   "link",      "verbose"};
   if (t.kind != Token::word) {
     return false;
@@ -377,8 +378,9 @@ class Reader {
       f.src.skip_byte_order_mark();
       scan(f);
       for (const Opened& o : f.brackets) {
-        error(o.where, quoted_short(std::string(1, o.bracket)) + " is never closed: the file ends "
-                                                                  "first");
+        error(o.where, quoted_short(std::string(1, o.bracket)) +
+                           " is never closed: the file ends "
+                           "first");
       }
       for (const Opened& o : f.declares) {
         error(o.where, "this 'declare' has no 'end declare': the file ends first");
@@ -429,8 +431,7 @@ class Reader {
     if (!named.is_absolute() && !options_.include_dirs.empty()) {
       where += " or in the include folders";
     }
-    report(Severity::warning, at,
-           quoted_short(name) + " is not found" + where + ": not followed",
+    report(Severity::warning, at, quoted_short(name) + " is not found" + where + ": not followed",
            current_ != nullptr ? current_index_ : -1);
   }
 
@@ -980,15 +981,18 @@ class Reader {
       const Location at = t.where;
       t = next_token(f);
       if (t.kind != Token::string) {
-        error(t.where, "expected the quoted name of the phenomenon's parameter after "
-                       "'interface', not " + describe(t));
+        error(t.where,
+              "expected the quoted name of the phenomenon's parameter after "
+              "'interface', not " +
+                  describe(t));
         f.src.rewind(t.mark);
         skip_to_separator(f);
         return false;
       }
       if (!in_phenomenon()) {
-        error(at, "'interface' connects to a parameter of the phenomenon around it, and no "
-                  "'declare phenomenon' is open here");
+        error(at,
+              "'interface' connects to a parameter of the phenomenon around it, and no "
+              "'declare phenomenon' is open here");
         return false;
       }
       setting->kind = SettingKind::interface;
@@ -996,8 +1000,8 @@ class Reader {
       return true;
     }
     if (t.kind != Token::string) {
-      error(t.where, "expected an instance's quoted name or 'interface' after '=', not " +
-                         describe(t));
+      error(t.where,
+            "expected an instance's quoted name or 'interface' after '=', not " + describe(t));
       f.src.rewind(t.mark);
       skip_to_separator(f);
       return false;

@@ -184,8 +184,8 @@ std::vector<Diagnostic> instance_warnings(const Instance& instance, bool left_ou
       std::string_view reader;
       if (left_out && !f.zero_is_neutral && read_by(instance, st, p, &reader)) {
         out.push_back(warning(instance.where, declared_name(p) + " is left out, so the " +
-                                                  std::string(reader) + " reads it as 0: " +
-                                                  std::string(f.zero_means)));
+                                                  std::string(reader) +
+                                                  " reads it as 0: " + std::string(f.zero_means)));
       }
     }
   }

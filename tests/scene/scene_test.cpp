@@ -28,8 +28,8 @@ std::string number(std::uint32_t bits) {
 
 // One line an instance: "NAME@LINE:COLUMN: PARAM VALUE..., PARAM = TARGET".
 std::string rendered(const Instance& in) {
-  std::string out = in.name + "@" + std::to_string(in.where.line) + ":" +
-                    std::to_string(in.where.column) + ":";
+  std::string out =
+      in.name + "@" + std::to_string(in.where.line) + ":" + std::to_string(in.where.column) + ":";
   const char* separator = " ";
   for (const Setting& s : in.settings) {
     out += separator + declared_name(s.param);
@@ -143,14 +143,16 @@ TEST(SceneSyntax, ValuesTokensAndBlocks) {
          "shader \"t\" \"mib_text\" ( \"s\" \"shader \\\"x\\\" \\\"strataMix\\\" (\",\n"
          "  \"u\" \"a # b ( [\", \"v\" 1 )  # ) ] }\n"
          "myshader \"d\" \"strataMix\" ( \"gamma\" 1 )\n"}},
-       "", ""},
+       "",
+       ""},
       {"instances at any depth: a phenomenon, another block, brackets of another shader",
        {{"s.mi",
          "declare phenomenon color \"ph\" ( color \"tint\" )\n"
          "  shader \"in\" \"strataMix\" ( \"baseColor\" = interface \"tint\" )\n"
          "  root = \"in\"\n"
          "end declare\n"
-         "instance \"i\" \"obj\" ( [ { shader \"deep\" \"strataMix\" ( \"baseColor\" 1 1 1 ) } ] )\n"
+         "instance \"i\" \"obj\" ( [ { shader \"deep\" \"strataMix\" ( \"baseColor\" 1 1 1 ) } ] "
+         ")\n"
          "end instance\n"}},
        "in@2:3: baseColor = interface tint\ndeep@5:26: baseColor 1 1 1 1\n",
        ""},
@@ -161,7 +163,8 @@ TEST(SceneSyntax, ValuesTokensAndBlocks) {
       {"connections to instances before and after, with a field, and to none",
        {{"s.mi",
          "shader \"tex\" \"mib_lookup\" ( \"x\" 1 )\n"
-         "shader \"a\" \"strataMix\" ( \"baseColor\" = \"tex\", \"layerColor\" = \"tex.outColor\",\n"
+         "shader \"a\" \"strataMix\" ( \"baseColor\" = \"tex\", \"layerColor\" = "
+         "\"tex.outColor\",\n"
          "  \"layerNormal0\" = \"later.outNormal\", \"gamma\" = \"nowhere\" )\n"
          "shader \"later\" \"strataMix\" ( \"baseColor\" = \"a\" )\n"}},
        "a@2:1: baseColor = tex, layerColor = tex.outColor, layerNormal0 = later.outNormal, "
@@ -195,8 +198,8 @@ TEST(SceneSyntax, ValuesTokensAndBlocks) {
 TEST(SceneSyntax, Includes) {
   std::vector<std::pair<std::string, std::string>> deep = {{"d0.mi", "$include \"d1.mi\"\n"}};
   for (int i = 1; i <= kMaxIncludeDepth; ++i) {
-    deep.push_back({"d" + std::to_string(i) + ".mi",
-                    "$include \"d" + std::to_string(i + 1) + ".mi\"\n"});
+    deep.push_back(
+        {"d" + std::to_string(i) + ".mi", "$include \"d" + std::to_string(i + 1) + ".mi\"\n"});
   }
   const std::string instance = "shader \"a\" \"strataMix\" ( \"baseColor\" 1 1 1 )\n";
   expect_rows({
@@ -219,11 +222,11 @@ TEST(SceneSyntax, Includes) {
        {{"a.mi", "$include \"b.mi\"\n" + instance}, {"b.mi", "\n  $include \"a.mi\"\n"}},
        "a@2:1: baseColor 1 1 1 1\n",
        "b.mi:2:3: error: an include cycle: a.mi is already being read\n"},
-      {"too deep",
-       deep,
-       "",
+      {"too deep", deep, "",
        "d16.mi:1:1: error: includes nested deeper than 16: 'd17.mi' is not read\n"},
-      {"no file named", {{"s.mi", "$include gamma\n"}}, "",
+      {"no file named",
+       {{"s.mi", "$include gamma\n"}},
+       "",
        "s.mi:1:1: error: '$include' names no file: a quoted file name follows it\n"},
       {"other directives, each named once a file",
        {{"s.mi", "$ifdef A\n$ifdef B\n$endif\n$endif\n"}},
@@ -296,13 +299,11 @@ TEST(SceneSyntax, ValuesThatAreWrong) {
        "s.mi:2:34: error: 'contrast' has no value before ','\n"
        "s.mi:3:1: error: a ',' with no parameter after it\n"},
       {"not a name where one belongs, and a bracket where a value does",
-       one("1 2, \"gamma\" [ 1 2 ], \"offset\" 1"),
-       "a@1:1: offset 1\n",
+       one("1 2, \"gamma\" [ 1 2 ], \"offset\" 1"), "a@1:1: offset 1\n",
        "s.mi:2:1: error: expected a parameter's quoted name, not '1'\n"
        "s.mi:2:14: error: 'gamma' has no value before '['\n"},
       {"an empty connection, and '=' followed by no name",
-       one("\"gamma\" = \"\", \"offset\" = 1, \"contrast\" = interface 2"),
-       "a@1:1:\n",
+       one("\"gamma\" = \"\", \"offset\" = 1, \"contrast\" = interface 2"), "a@1:1:\n",
        "s.mi:2:11: error: connected to an empty name\n"
        "s.mi:2:26: error: expected an instance's quoted name or 'interface' after '=', not "
        "'1'\n"
@@ -325,8 +326,7 @@ TEST(SceneSyntax, TruncatedAtEachKindOfToken) {
        "s.mi:2:10: error: 'gamma' has no value before the end of the file\n" + never_closed},
       {"in a number", cut(open + "  \"gamma\" 1."), "a@1:1: gamma 1\n", never_closed},
       {"in a colour's numbers", cut(open + "  \"baseColor\" 1 1"), "a@1:1:\n",
-       "s.mi:2:15: error: baseColor is a color: expected 3 or 4 numbers, got 2\n" +
-           never_closed},
+       "s.mi:2:15: error: baseColor is a color: expected 3 or 4 numbers, got 2\n" + never_closed},
       {"after '='", cut(open + "  \"gamma\" ="), "a@1:1:\n",
        "s.mi:2:12: error: expected an instance's quoted name or 'interface' after '=', not the "
        "end of the file\n" +
@@ -362,7 +362,8 @@ TEST(SceneSyntax, TruncatedAtEachKindOfToken) {
 // not closed (or that a string is not), and keeps no more than it read.
 TEST(SceneSyntax, EveryCutOfAnInstanceIsReported) {
   const std::string text =
-      "shader \"t\" \"mib\" ()\nshader \"a\" \"strataMix\" ( \"baseColor\" 1 0.5 0 1, \"layerColor\" = \"t.outColor\", "
+      "shader \"t\" \"mib\" ()\nshader \"a\" \"strataMix\" ( \"baseColor\" 1 0.5 0 1, "
+      "\"layerColor\" = \"t.outColor\", "
       "# c\n \"blendEnable\" on )\n";
   const std::size_t open = text.find("strataMix\" (") + 11;
   for (std::size_t n = open + 1; n < text.size() - 2; ++n) {
@@ -429,10 +430,10 @@ TEST(SceneRules, WarnWhereTheShaderDoesWhatWasLikelyNotMeant) {
        "a@1:1: baseColor 1 1 1 1, blendEnable 1, blendMode 23, correctEnable 1\n",
        "s.mi:2:38: warning: blendMode is 23, outside 0 to 22: the call returns baseColor, "
        "neither blended nor corrected\n"},
-      {"blendMode out of range with the blend off: never read",
-       one(colour + "\"blendMode\" -1"), "a@1:1: baseColor 1 1 1 1, blendMode -1\n", ""},
-      {"the blend on, its amount and layer colour left out",
-       one(colour + "\"blendEnable\" on"), "a@1:1: baseColor 1 1 1 1, blendEnable 1\n",
+      {"blendMode out of range with the blend off: never read", one(colour + "\"blendMode\" -1"),
+       "a@1:1: baseColor 1 1 1 1, blendMode -1\n", ""},
+      {"the blend on, its amount and layer colour left out", one(colour + "\"blendEnable\" on"),
+       "a@1:1: baseColor 1 1 1 1, blendEnable 1\n",
        "s.mi:1:1: warning: layerColor is left out, so the blend reads it as 0: black, alpha 0\n"
        "s.mi:1:1: warning: blendAmount is left out, so the blend reads it as 0: the base "
        "colour, unblended\n"},
