@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds a fuzz preset and runs each fuzzer for a bounded time, starting from
-# the checked-in seeds: strata_fuzz on the plug-in, and preset_fuzz on the
-# preset parser, which stratamix serve runs on text from the network. A
-# finding is kept in build/PRESET/findings/ and fails the run; replay it with
-# build/PRESET/bin/strata_fuzz FILE (or preset_fuzz, for a preset- finding).
+# the checked-in seeds: strata_fuzz on the plug-in, preset_fuzz on the
+# preset parser, which stratamix serve runs on text from the network, and
+# eval_fuzz on stratamix eval's case lines. A finding is kept in
+# build/PRESET/findings/ and fails the run; replay it with
+# build/PRESET/bin/strata_fuzz FILE (preset_fuzz for a preset- finding,
+# eval_fuzz for an eval- one).
 #
 #   fuzz/run.sh [fuzz|fuzz-single] [SECONDS]      (defaults: fuzz, 60 each)
 set -euo pipefail
@@ -38,4 +40,5 @@ run strata_fuzz "$build/corpus" "" fuzz/corpus || status=1
 # The example presets are the parser's seeds, with a few of the grammar's
 # corners beside them.
 run preset_fuzz "$build/preset-corpus" preset- fuzz/preset_corpus preview/presets || status=1
+run eval_fuzz "$build/eval-corpus" eval- fuzz/eval_corpus || status=1
 exit "$status"

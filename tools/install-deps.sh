@@ -19,8 +19,8 @@ packages_for() {
     # stratamix preview: OpenImageIO writes the PNG and EXR files and draws
     # the labels in DejaVu Sans.
     preview) echo "libopenimageio-dev fonts-dejavu-core" ;;
-    # stratamix serve: cpp-httplib, found through its pkg-config file.
-    serve) echo "libcpp-httplib-dev pkg-config" ;;
+    # stratamix serve: libmicrohttpd, found through its pkg-config file.
+    serve) echo "libmicrohttpd-dev pkg-config" ;;
     # The page's test in headless Chromium: Debian's chromium, and node with
     # npm for playwright-core (a node already installed from elsewhere, whose
     # package brings its own npm, is kept).

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "support.h"
 
@@ -61,8 +62,9 @@ TEST(Preset, ValuesLandInTheirFields) {
 }
 
 TEST(Preset, BadLinesAreNamedWithTheirProblem) {
+  using namespace std::string_view_literals;
   struct Row {
-    const char* text;
+    std::string_view text;
     const char* message;
   };
   const Row rows[] = {
@@ -104,6 +106,18 @@ TEST(Preset, BadLinesAreNamedWithTheirProblem) {
       {"gamma = ramp(u, 2)", "line 1: ramp(...): a ramp needs at least two values"},
       {"layerNormal[0] = bump(4)", "line 1: bump(...): expected (frequency, height)"},
       {"layerNormal[0] = bump(4, inf)", "line 1: bump(...): the height must be finite"},
+      // A byte-order mark at the start is skipped; anywhere else it is text.
+      {"\xEF\xBB\xBF"
+       "blendMod = 15",
+       "line 1: unknown parameter 'blendMod'"},
+      {"gamma = 2\n\xEF\xBB\xBFgamma = 3", "line 2: unknown parameter '\xEF\xBB\xBFgamma'"},
+      // CR, LF and CRLF each end one line.
+      {"gamma = 2\rblendMod = 15", "line 2: unknown parameter 'blendMod'"},
+      {"gamma = 2\r\n\r\nblendMod = 15", "line 3: unknown parameter 'blendMod'"},
+      {"gamma = 2\n\rblendMod = 15", "line 3: unknown parameter 'blendMod'"},
+      // A NUL byte, in a value or in a comment.
+      {"gamma = 2\n  ga\0mma = 3"sv, "line 2: column 5: a NUL byte, which a preset cannot hold"},
+      {"# a NUL \0\ngamma = 2"sv, "line 1: column 9: a NUL byte, which a preset cannot hold"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.text);
