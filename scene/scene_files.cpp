@@ -4,33 +4,16 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <system_error>
 #include <utility>
+
+#include "text_input.h"
 
 namespace strata::scene {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Why a path that exists is no scene, or empty for a regular file.
-std::string not_regular(fs::file_type type, const std::error_code& ec) {
-  switch (type) {
-    case fs::file_type::regular:
-      return "";
-    case fs::file_type::directory:
-      return "is a folder, not a file";
-    case fs::file_type::fifo:
-      return "is a FIFO, not a regular file";
-    case fs::file_type::character:
-      return "is a character device, not a regular file";
-    case fs::file_type::block:
-      return "is a block device, not a regular file";
-    case fs::file_type::socket:
-      return "is a socket, not a regular file";
-    default:
-      return ec ? ec.message() : "not a regular file";
-  }
-}
 
 class DiskFile : public InputFile {
  public:
@@ -69,19 +52,21 @@ class MemoryFile : public InputFile {
 OpenedFile DiskFiles::open(const std::string& path) {
   OpenedFile opened;
   std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (status.type() == fs::file_type::not_found) {
+  if (fs::status(path, ec).type() == fs::file_type::not_found) {
     opened.missing = true;
     opened.problem = "no such file";
     return opened;
   }
-  opened.problem = not_regular(status.type(), ec);
-  if (!opened.problem.empty()) {
-    return opened;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    opened.problem = "cannot be read";
+  // The tools' one rule for what may be read as text: a regular file.
+  std::ifstream in;
+  try {
+    in = host::open_text_file(path);
+  } catch (const host::TextFileError& e) {
+    // "PATH: reason"; the reader names the path itself.
+    const std::string_view message = e.what();
+    const std::string prefix = path + ": ";
+    opened.problem = std::string(
+        message.substr(0, prefix.size()) == prefix ? message.substr(prefix.size()) : message);
     return opened;
   }
   const fs::path canonical = fs::weakly_canonical(path, ec);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <istream>
 #include <memory>
 #include <set>
 #include <string_view>
@@ -12,20 +14,21 @@
 
 #include "scene_rules.h"
 #include "scene_scan.h"
+#include "text_input.h"
 
 namespace strata::scene {
 namespace {
 
-// Bytes read from a file at a time, and the bytes before the reading
-// position kept through a refill (to see the word before `declare`).
-constexpr std::size_t kChunk = 256 * 1024;
+// Bytes asked of a file at a time; lines handed to the scanner a batch of
+// about kBatch bytes at a time; the bytes before the reading position kept
+// through a refill (to see the word before `declare`).
+constexpr std::size_t kReadBytes = std::size_t{256} * 1024;
+constexpr std::size_t kBatch = std::size_t{256} * 1024;
 constexpr std::size_t kLookback = 64;
 // A word longer than this is no value and no keyword.
 constexpr std::size_t kMaxWordBytes = 256;
 // Values after one parameter name that are kept and typed.
 constexpr std::size_t kMaxValues = 8;
-
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool is_word_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -38,12 +41,44 @@ bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
-// One file's bytes as a stream: a chunk at a time, with the line and column
-// of the reading position.
+// An InputFile as a stream, for the tools' line reader.
+class InputBuffer : public std::streambuf {
+ public:
+  explicit InputBuffer(std::unique_ptr<InputFile> file)
+      : file_(std::move(file)), block_(kReadBytes) {}
+
+ protected:
+  int_type underflow() override {
+    if (gptr() == egptr()) {
+      const std::size_t n = file_->read(block_.data(), block_.size());
+      setg(block_.data(), block_.data(), block_.data() + n);
+      if (n == 0) {
+        return traits_type::eof();
+      }
+    }
+    return traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  std::unique_ptr<InputFile> file_;
+  std::vector<char> block_;
+};
+
+// One file's text as a stream, read line by line as every text the tools
+// read is (a byte-order mark skipped; CR, LF and CRLF each a line end,
+// handed on as one LF between lines), and given to the scanner in batches of lines, with the
+// line and column of the reading position. A line longer than
+// kMaxLineBytes is handed on empty, and `long_line` told its number.
 class Source {
  public:
-  Source(std::unique_ptr<InputFile> file, std::uint32_t index)
-      : file_(std::move(file)), index_(index), buffer_(kChunk + kScanPadding) {
+  Source(std::unique_ptr<InputFile> file, std::uint32_t index,
+         std::function<void(std::uint64_t)> long_line)
+      : input_(std::make_unique<InputBuffer>(std::move(file))),
+        stream_(std::make_unique<std::istream>(input_.get())),
+        lines_in_(std::make_unique<host::LineReader>(*stream_, kMaxLineBytes)),
+        index_(index),
+        long_line_(std::move(long_line)),
+        buffer_(kBatch + kScanPadding) {
     pos_ = end_ = buffer_.data();
   }
 
@@ -65,14 +100,38 @@ class Source {
     const auto kept = static_cast<std::size_t>(end_ - data()) - drop;
     std::memmove(data(), data() + drop, kept);
     base_ += drop;
-    pos_ -= drop;
-    end_ -= drop;
-    const std::size_t n = kept < kChunk ? file_->read(data() + kept, kChunk - kept) : 0;
-    if (n == 0) {
+    const auto at = static_cast<std::size_t>(pos_ - data()) - drop;
+    std::size_t filled = kept;
+    while (filled - kept < kBatch) {
+      if (!have_line_ && !lines_in_->next(&line_)) {
+        break;
+      }
+      have_line_ = true;
+      if (line_.too_long) {
+        long_line_(static_cast<std::uint64_t>(line_.number));
+      }
+      // The LF goes before each line but the first: whether the last line
+      // had a line end is not told, and a string cut by the end of the file
+      // is reported as cut by the end of the file.
+      const std::size_t lead = line_.number > 1 ? 1 : 0;
+      const std::size_t need = lead + line_.text.size();
+      if (filled + need + kScanPadding > buffer_.size()) {
+        if (filled > kept) {
+          break;  // the next batch
+        }
+        buffer_.resize(filled + need + kScanPadding);
+      }
+      data()[filled] = '\n';
+      std::memcpy(data() + filled + lead, line_.text.data(), line_.text.size());
+      filled += need;
+      have_line_ = false;
+    }
+    pos_ = data() + at;
+    end_ = data() + filled;
+    if (filled == kept) {
       eof_ = true;
       return false;
     }
-    end_ += n;
     return true;
   }
 
@@ -124,21 +183,21 @@ class Source {
   }
   void unmark() { marked_ = false; }
 
-  // Skips a byte-order mark at the start of the file.
-  void skip_byte_order_mark() {
-    if (ensure(kByteOrderMark.size()) &&
-        std::string_view(pos_, kByteOrderMark.size()) == kByteOrderMark) {
-      pos_ += kByteOrderMark.size();
-      lines_.line_start = kByteOrderMark.size();
-    }
-  }
-
  private:
   char* data() { return buffer_.data(); }
   const char* data() const { return buffer_.data(); }
 
-  std::unique_ptr<InputFile> file_;
+  // Held apart, so that a Source moves without the stream losing its buffer.
+  std::unique_ptr<InputBuffer> input_;
+  std::unique_ptr<std::istream> stream_;
+  std::unique_ptr<host::LineReader> lines_in_;
+  host::TextLine line_;
+  bool have_line_ = false;  // line_ is read and not yet handed on
   std::uint32_t index_;
+  std::function<void(std::uint64_t)> long_line_;
+  // The lines at hand, LF after each, and kScanPadding bytes the scans may
+  // read past them. It grows only for a line longer than a batch, to at
+  // most about two lines.
   std::vector<char> buffer_;
   char* pos_;
   char* end_;
@@ -372,10 +431,12 @@ class Reader {
     const auto index = static_cast<std::uint32_t>(summary_.files.size());
     summary_.files.push_back(display);
     reading_.push_back(opened.identity);
-    FileState f(Source(std::move(opened.file), index));
+    FileState f(Source(std::move(opened.file), index, [this, index](std::uint64_t line) {
+      error({index, 1, line}, "a line longer than " + std::to_string(kMaxLineBytes) +
+                                  " bytes: its text is skipped unread");
+    }));
     chain_.push_back(&f);
     try {
-      f.src.skip_byte_order_mark();
       scan(f);
       for (const Opened& o : f.brackets) {
         error(o.where, quoted_short(std::string(1, o.bracket)) +
@@ -492,7 +553,7 @@ class Reader {
       if (s.pos() == s.end() && !s.refill()) {
         return;
       }
-      const char* hit = find_first<'\n', '\r', '\0'>(s.pos(), s.end(), s.offset(), s.lines());
+      const char* hit = find_first<'\n', '\0'>(s.pos(), s.end(), s.offset(), s.lines());
       s.jump(hit);
       if (hit == s.end()) {
         continue;
@@ -527,8 +588,7 @@ class Reader {
         error(open, "a string is not closed: the file ends first");
         return false;
       }
-      const char* hit =
-          find_first<'"', '\\', '\n', '\r', '\0'>(s.pos(), s.end(), s.offset(), s.lines());
+      const char* hit = find_first<'"', '\\', '\n', '\0'>(s.pos(), s.end(), s.offset(), s.lines());
       keep(s.pos(), static_cast<std::size_t>(hit - s.pos()));
       s.jump(hit);
       if (hit == s.end()) {
@@ -540,7 +600,7 @@ class Reader {
           return true;
         case '\\': {
           s.advance(1);
-          if (!s.more() || s.peek() == '\n' || s.peek() == '\r') {
+          if (!s.more() || s.peek() == '\n') {
             continue;  // the end of the line or file, reported above
           }
           const char c = s.peek();

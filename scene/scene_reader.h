@@ -13,9 +13,16 @@
 //     then in the include folders in order; one not found is a warning (a
 //     scene includes the declaration from the renderer's own path). Other
 //     `$` directives are reported as not followed.
+//   - It reads its files as the tools read every text (host/text_input.h):
+//     regular files only, a byte-order mark skipped, CR, LF and CRLF line
+//     ends, a NUL byte an error at its line and column. A scene is never
+//     read whole and has no size bound; its lines have one, kMaxLineBytes:
+//     a longer line is an error, and its text is skipped unread.
 //   - What it keeps grows only with the instances: a hash of each
 //     instance's name, the connections still waiting for their instance,
-//     and whatever the sink keeps of the strataMix instances.
+//     and whatever the sink keeps of the strataMix instances. Beside that it
+//     holds about two batches of lines a file being read (a few hundred KiB;
+//     two of the longest lines at most), for at most kMaxIncludeDepth files.
 #ifndef STRATAMIX_SCENE_SCENE_READER_H
 #define STRATAMIX_SCENE_SCENE_READER_H
 
@@ -38,6 +45,7 @@ constexpr int kMaxIncludeDepth = 16;
 constexpr std::size_t kMaxBracketDepth = 256;
 constexpr std::size_t kMaxDeclareDepth = 8;
 constexpr std::size_t kMaxStringBytes = 4096;  // a name or path, as kept
+constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
 
 // Receives what a read finds, as it finds it.
 class SceneSink {

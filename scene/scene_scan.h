@@ -1,7 +1,8 @@
 // Skipping through long text to the next byte that matters, as memchr does:
 // sixteen bytes at a time where the machine has SSE2, counting the line
 // breaks passed on the way, so that a scene of geometry is crossed without
-// looking at it byte by byte. CR, LF and CRLF each end a line.
+// looking at it byte by byte. The text's lines are joined by LF alone (the
+// line reader has made every CR and CRLF one).
 #ifndef STRATAMIX_SCENE_SCENE_SCAN_H
 #define STRATAMIX_SCENE_SCENE_SCAN_H
 
@@ -18,8 +19,6 @@ namespace strata::scene {
 struct LinePosition {
   std::uint64_t line = 1;
   std::uint64_t line_start = 0;
-  // The last byte passed was a CR: an LF right after it ends no new line.
-  bool after_cr = false;
 };
 
 // Bytes a scan may read past the end it is given (never looked at).
@@ -28,14 +27,10 @@ constexpr std::size_t kScanPadding = 32;
 // Passes the `n` bytes at `p`, the first at offset `at` of the text.
 inline void pass_bytes(const char* p, std::size_t n, std::uint64_t at, LinePosition* pos) {
   for (std::size_t i = 0; i < n; ++i) {
-    const char c = p[i];
-    if (c == '\r' || (c == '\n' && !pos->after_cr)) {
+    if (p[i] == '\n') {
       ++pos->line;
-    }
-    if (c == '\r' || c == '\n') {
       pos->line_start = at + i + 1;
     }
-    pos->after_cr = c == '\r';
   }
 }
 
@@ -52,23 +47,13 @@ inline unsigned bit_count(std::uint32_t x) {
   return n;
 }
 
-// Passes a block's first `n` bytes (1 to 32), given the masks of its LFs and
-// CRs (bit i for byte i, none at or beyond n).
-inline void pass_block(std::uint32_t lf, std::uint32_t cr, unsigned n, std::uint64_t at,
-                       LinePosition* pos) {
-  if (n == 0) {
+// Passes a block, given the mask of its LFs (bit i for byte i).
+inline void pass_block(std::uint32_t lf, std::uint64_t at, LinePosition* pos) {
+  if (lf == 0) {
     return;
   }
-  if ((lf | cr) == 0) {
-    pos->after_cr = false;
-    return;
-  }
-  // An LF that follows a CR, in this block or as its first byte after the
-  // last block's CR, belongs to the CR's line end.
-  const std::uint32_t lone_lf = lf & ~((cr << 1) | (pos->after_cr ? 1u : 0u));
-  pos->line += bit_count(cr | lone_lf);
-  pos->line_start = at + static_cast<unsigned>(32 - __builtin_clz(lf | cr));
-  pos->after_cr = ((cr >> (n - 1)) & 1u) != 0;
+  pos->line += bit_count(lf);
+  pos->line_start = at + static_cast<unsigned>(32 - __builtin_clz(lf));
 }
 
 template <char... Bytes>
@@ -77,16 +62,14 @@ constexpr bool in_set(char c) {
 }
 
 #if defined(__SSE2__)
-// Bit i set where byte i of the 16 at p is one of Bytes; the same for LF and
-// CR.
+// Bit i set where byte i of the 16 at p is one of Bytes; the same for LF.
 template <char... Bytes>
-inline void masks16(const char* p, std::uint32_t* hits, std::uint32_t* lf, std::uint32_t* cr) {
+inline void masks16(const char* p, std::uint32_t* hits, std::uint32_t* lf) {
   const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   __m128i any = _mm_setzero_si128();
   ((any = _mm_or_si128(any, _mm_cmpeq_epi8(block, _mm_set1_epi8(Bytes)))), ...);
   *hits = static_cast<std::uint32_t>(_mm_movemask_epi8(any));
   *lf = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))));
-  *cr = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
 }
 #endif
 
@@ -102,18 +85,15 @@ const char* find_first(const char* p, const char* end, std::uint64_t at, LinePos
   while (p < end) {
     std::uint32_t hits = 0;
     std::uint32_t lf = 0;
-    std::uint32_t cr = 0;
-    detail::masks16<Bytes...>(p, &hits, &lf, &cr);
+    detail::masks16<Bytes...>(p, &hits, &lf);
     const auto left = static_cast<std::size_t>(end - p);
     unsigned n = 16;
     if (left > 16) {
       std::uint32_t hits2 = 0;
       std::uint32_t lf2 = 0;
-      std::uint32_t cr2 = 0;
-      detail::masks16<Bytes...>(p + 16, &hits2, &lf2, &cr2);
+      detail::masks16<Bytes...>(p + 16, &hits2, &lf2);
       hits |= hits2 << 16;
       lf |= lf2 << 16;
-      cr |= cr2 << 16;
       n = 32;
     }
     if (left < n) {
@@ -124,10 +104,10 @@ const char* find_first(const char* p, const char* end, std::uint64_t at, LinePos
     if (hits != 0) {
       const auto k = static_cast<unsigned>(__builtin_ctz(hits));
       const std::uint32_t before = (1u << k) - 1u;
-      detail::pass_block(lf & before, cr & before, k, at, pos);
+      detail::pass_block(lf & before, at, pos);
       return p + k;
     }
-    detail::pass_block(lf & valid, cr & valid, n, at, pos);
+    detail::pass_block(lf & valid, at, pos);
     p += n;
     at += n;
   }

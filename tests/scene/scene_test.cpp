@@ -188,6 +188,16 @@ TEST(SceneSyntax, ValuesTokensAndBlocks) {
        {{"s.mi", "\xEF\xBB\xBFshader \"a\" \"strataMix\" ( \"gamma\" x )\n"}},
        "a@1:1:\n",
        "s.mi:1:34: error: gamma is a scalar: 'x' is not a number\n"},
+      {"a line over the bound: an error, its text skipped; a line at the bound read",
+       {{"s.mi", "# a\n" + std::string(kMaxLineBytes + 1, '1') +
+                     "\nshader \"a\" \"strataMix\" ( \"gamma\" x )\n" +
+                     std::string(kMaxLineBytes - 36, ' ') +
+                     "shader \"b\" \"strataMix\" ( \"gamma\" 1 )"}},
+       "a@3:1:\nb@4:1048541: gamma 1\n",
+       "s.mi:2:1: error: a line longer than 1048576 bytes: its text is skipped unread\n"
+       "s.mi:3:34: error: gamma is a scalar: 'x' is not a number\n"
+       "s.mi:4:1048541: warning: baseColor is left out, so the colour path reads it as 0: "
+       "black, alpha 0\n"},
       {"a NUL byte",
        {{"s.mi", std::string("shader \"a\" \"mib\" ( \"x\" 1 )\n  \0 \0\n", 31)}},
        "",
@@ -399,6 +409,104 @@ TEST(SceneSyntax, FilesThatCannotBeRead) {
             "dir.mi: error: is a folder, not a file");
   EXPECT_EQ(format_diagnostic(include.diagnostics[0], include.summary.files),
             "s.mi:1:1: error: cannot include inc: is a folder, not a file");
+}
+
+// The machine's files, through the tools' rule for text: a regular file or
+// nothing.
+TEST(SceneSyntax, DiskFilesThatCannotBeRead) {
+  const struct {
+    std::string path;
+    std::string diagnostic;
+  } rows[] = {
+    {STRATAMIX_SCENES "/parts", STRATAMIX_SCENES "/parts: error: is a folder, not a file"},
+    {STRATAMIX_SCENES "/none.mi", STRATAMIX_SCENES "/none.mi: error: no such file"},
+#if !defined(_WIN32)
+    {"/dev/null", "/dev/null: error: is a character device, not a regular file"},
+#endif
+  };
+  for (const auto& row : rows) {
+    DiskFiles disk;
+    const Scene scene = read_scene(row.path, disk, {});
+    EXPECT_TRUE(scene.summary.unreadable) << row.path;
+    ASSERT_EQ(scene.diagnostics.size(), 1u) << row.path;
+    EXPECT_EQ(format_diagnostic(scene.diagnostics[0], scene.summary.files), row.diagnostic);
+  }
+}
+
+// What `stratamix check` says of the small scenes beside this file, read
+// from disk: every diagnostic as a compiler gives it, in the order found.
+TEST(SceneSyntax, ScenesOnDisk) {
+  const std::string dir = STRATAMIX_SCENES "/";
+  const std::string declaration_dir =
+      std::string(STRATAMIX_DECLARATION).substr(0, std::string(STRATAMIX_DECLARATION).rfind('/'));
+  const struct {
+    std::string scene;
+    std::vector<std::string> include_dirs;
+    std::string instances;
+    std::string diagnostics;
+  } rows[] = {
+      {"looks.mi",
+       {declaration_dir},
+       "rust_layer@9:1: baseColor 0.45 0.3 0.2 1, blendEnable 1, blendMode 15, layerColor = "
+       "rust_tex.outColor, blendAmount 0.6, correctEnable 1, gamma 2.2, contrast 1.1\n"
+       "panel_normals@20:1: normalEnable 1, outputNormal 1, layerCount 2, layerEnable0 1, "
+       "layerNormal0 0.2 0 0.98, layerWeight0 1, layerBalance0 0.5, layerEnable1 0, "
+       "normalizeNormal 1\n"
+       "panel_look@36:5: baseColor = interface tint, blendEnable 1, blendMode 3, layerColor 0.8 "
+       "0.35 0.1 1, blendAmount = interface strength\n",
+       ""},
+      {"looks.mi",
+       {},
+       "",  // as above
+       "looks.mi:5:1: warning: 'strataMix.mi' is not found beside looks.mi: not followed\n"},
+      {"mistakes.mi",
+       {},
+       "",
+       "mistakes.mi:5:5: error: unknown parameter 'blendMod'\n"
+       "mistakes.mi:5:5: note: did you mean 'blendMode'?\n"
+       "mistakes.mi:11:17: error: baseColor is a color: expected 3 or 4 numbers, got 2\n"
+       "mistakes.mi:12:13: error: gamma is a scalar: expected 1 value, got 2\n"
+       "mistakes.mi:20:5: warning: layerCount is 12: the record holds 8 slots, and the normal "
+       "stage visits no more than those\n"
+       "mistakes.mi:19:5: warning: skipPhotons is 2: the gate fires only at exactly 1, so "
+       "never\n"
+       "mistakes.mi:23:1: warning: contrast is left out, so the colour correction reads it as "
+       "0: every channel becomes 0.31\n"
+       "mistakes.mi:32:5: warning: blendMode is 23, outside 0 to 22: the call returns "
+       "baseColor, neither blended nor corrected\n"
+       "mistakes.mi:30:5: error: baseColor is connected to 'missing_tex', which the scene does "
+       "not define\n"},
+      {"truncated.mi",
+       {},
+       "",
+       "truncated.mi:4:5: error: a string is not closed: the file ends first\n"
+       "truncated.mi:1:26: error: the parameter list of 'cut' is not closed: the file ends "
+       "first\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.scene + (row.include_dirs.empty() ? "" : " -I " + row.include_dirs[0]));
+    DiskFiles disk;
+    ReadOptions options;
+    options.include_dirs = row.include_dirs;
+    const Scene scene = read_scene(dir + row.scene, disk, options);
+    EXPECT_FALSE(scene.summary.unreadable);
+    std::string instances;
+    for (const Instance& in : scene.instances) {
+      instances += rendered(in);
+    }
+    std::string diagnostics;
+    for (const Diagnostic& d : scene.diagnostics) {
+      std::string line = format_diagnostic(d, scene.summary.files);
+      for (std::size_t at; (at = line.find(dir)) != std::string::npos;) {
+        line.erase(at, dir.size());
+      }
+      diagnostics += line + "\n";
+    }
+    if (!row.instances.empty()) {
+      EXPECT_EQ(instances, row.instances);
+    }
+    EXPECT_EQ(diagnostics, row.diagnostics);
+  }
 }
 
 // The warnings of instances that read well: one row per rule, and rows
