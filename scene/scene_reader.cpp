@@ -704,21 +704,11 @@ class Reader {
     }
   }
 
-  bool in_declaration() const {
+  // Inside a `declare` block of that kind, in this file or one including it.
+  bool inside(DeclareKind kind) const {
     for (const FileState* f : chain_) {
       for (const Opened& o : f->declares) {
-        if (o.declare == DeclareKind::shader) {
-          return true;
-        }
-      }
-    }
-    return false;
-  }
-
-  bool in_phenomenon() const {
-    for (const FileState* f : chain_) {
-      for (const Opened& o : f->declares) {
-        if (o.declare == DeclareKind::phenomenon) {
+        if (o.declare == kind) {
           return true;
         }
       }
@@ -764,7 +754,7 @@ class Reader {
     Source& s = f.src;
     const Location at = s.here();
     s.advance(6);
-    if (in_declaration()) {
+    if (inside(DeclareKind::shader)) {
       return;
     }
     std::string name;
@@ -1049,7 +1039,7 @@ class Reader {
         skip_to_separator(f);
         return false;
       }
-      if (!in_phenomenon()) {
+      if (!inside(DeclareKind::phenomenon)) {
         error(at,
               "'interface' connects to a parameter of the phenomenon around it, and no "
               "'declare phenomenon' is open here");
