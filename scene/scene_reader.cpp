@@ -22,8 +22,8 @@ namespace {
 // Bytes asked of a file at a time; lines handed to the scanner a batch of
 // about kBatch bytes at a time; the bytes before the reading position kept
 // through a refill (to see the word before `declare`).
-constexpr std::size_t kReadBytes = std::size_t{256} * 1024;
-constexpr std::size_t kBatch = std::size_t{256} * 1024;
+constexpr std::size_t kReadBytes = std::size_t{64} * 1024;
+constexpr std::size_t kBatch = std::size_t{64} * 1024;
 constexpr std::size_t kLookback = 64;
 // A word longer than this is no value and no keyword.
 constexpr std::size_t kMaxWordBytes = 256;
