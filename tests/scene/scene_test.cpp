@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -15,6 +17,7 @@
 
 #include "scene_reader.h"
 #include "scene_rules.h"
+#include "scene_writer.h"
 
 namespace strata::scene {
 namespace {
@@ -580,6 +583,127 @@ TEST(SceneRules, WarnWhereTheShaderDoesWhatWasLikelyNotMeant) {
        "a@1:1: baseColor 1 1 1 1, correctEnable 1, contrast 1\n",
        "s.mi:2:48: error: gamma is a scalar: 'x' is not a number\n"},
   });
+}
+
+// A shader block written from a record reads back to that record, bit for
+// bit; what the reader warns of in it is what the record holds.
+TEST(SceneWriter, BlocksReadBackToTheirRecord) {
+  const auto set = [](strataMix_params r, const char* name, std::vector<float> values) {
+    const ParameterRef param = *parse_declared_name(name);
+    auto* bytes = reinterpret_cast<unsigned char*>(&r) + param.offset();
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      std::memcpy(bytes + 4 * i, &values[i], 4);
+    }
+    return r;
+  };
+  const auto set_int = [](strataMix_params r, const char* name, std::int32_t value) {
+    const ParameterRef param = *parse_declared_name(name);
+    std::memcpy(reinterpret_cast<unsigned char*>(&r) + param.offset(), &value, 4);
+    return r;
+  };
+  strataMix_params look{};
+  look = set(look, "baseColor", {0.45f, 0.3f, 0.2f, 1.0f});
+  look = set_int(look, "blendEnable", 1);
+  look = set_int(look, "blendMode", 15);
+  look = set(look, "layerColor", {0.8f, 0.35f, 0.1f, 1.0f});
+  look = set(look, "blendAmount", {0.6f});
+  look = set_int(look, "correctEnable", 1);
+  look = set(look, "gamma", {2.2f});
+  look = set(look, "contrast", {1.1f});
+  strataMix_params edges = look;
+  edges = set(edges, "offset", {-0.0f});
+  edges = set(edges, "hueAdjust", {std::numeric_limits<float>::denorm_min()});
+  edges = set(edges, "saturationAdjust", {std::numeric_limits<float>::max()});
+  edges = set(edges, "valueAdjust", {0.1f});
+  edges = set(edges, "layerNormal7", {-1.0f, 1e-7f, 3.0e38f});
+  edges = set_int(edges, "normalizeNormal", 2);
+  edges = set_int(edges, "useLayerAlpha", -1);
+  const struct {
+    const char* what;
+    std::string name;
+    strataMix_params record;
+    std::string diagnostics;
+  } rows[] = {
+      {"a look", "rust", look, ""},
+      {"-0, the least subnormal, the greatest float, a switch at 2 and -1", "edges", edges, ""},
+      {"a name with a quote, a backslash and a tab", "a \"b\" \\c\td", look, ""},
+      {"the correction on with its zeros written out: nothing left out, nothing warned", "zero",
+       set_int(set(strataMix_params{}, "baseColor", {1, 1, 1, 1}), "correctEnable", 1), ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string block = shader_block(row.name, row.record);
+    MemoryFiles memory;
+    memory.add("s.mi", block);
+    const Scene scene = read_scene("s.mi", memory, {});
+    ASSERT_EQ(scene.instances.size(), 1u) << block;
+    EXPECT_EQ(scene.instances[0].name, row.name);
+    std::string diagnostics;
+    for (const Diagnostic& d : scene.diagnostics) {
+      diagnostics += format_diagnostic(d, scene.summary.files) + "\n";
+    }
+    EXPECT_EQ(diagnostics, row.diagnostics) << block;
+    const strataMix_params back = instance_record(scene.instances[0]);
+    EXPECT_EQ(std::memcmp(&back, &row.record, sizeof back), 0) << block;
+  }
+}
+
+// The block's text, worked out by hand for a record of zeros.
+TEST(SceneWriter, EveryParameterWrittenInRecordOrder) {
+  const ParameterRef layer_color = *parse_declared_name("layerColor");
+  const std::string block = shader_block("look", strataMix_params{},
+                                         {{layer_color, "connected in the preview to checker(6)"}});
+  std::string expected =
+      "shader \"look\" \"strataMix\" (\n"
+      "    \"baseColor\" 0 0 0 0,\n"
+      "    \"normalEnable\" off,\n"
+      "    \"layerCount\" 0,\n";
+  for (int i = 0; i < 8; ++i) {
+    expected += "    \"layerEnable" + std::to_string(i) + "\" off,\n";
+  }
+  for (int i = 0; i < 8; ++i) {
+    expected += "    \"layerNormal" + std::to_string(i) + "\" 0 0 0,\n";
+  }
+  expected += "    \"normalMix\" 0,\n";
+  for (int i = 0; i < 8; ++i) {
+    expected += "    \"layerWeight" + std::to_string(i) + "\" 0,\n";
+  }
+  for (int i = 0; i < 8; ++i) {
+    expected += "    \"layerBalance" + std::to_string(i) + "\" 0,\n";
+  }
+  expected +=
+      "    \"normalScale\" 0,\n"
+      "    \"skipPhotons\" 0,\n"
+      "    \"skipReflections\" 0,\n"
+      "    \"normalAsColor\" off,\n"
+      "    \"normalizeNormal\" off,\n"
+      "    \"blendEnable\" off,\n"
+      "    \"layerColor\" 0 0 0 0," +
+      std::string(19, ' ') +
+      "# connected in the preview to checker(6)\n"
+      "    \"blendAmount\" 0,\n"
+      "    \"blendMode\" 0,\n"
+      "    \"useLayerAlpha\" off,\n"
+      "    \"hueAdjust\" 0,\n"
+      "    \"saturationAdjust\" 0,\n"
+      "    \"valueAdjust\" 0,\n"
+      "    \"gamma\" 0,\n"
+      "    \"offset\" 0,\n"
+      "    \"contrast\" 0,\n"
+      "    \"correctEnable\" off,\n"
+      "    \"outputNormal\" off\n"
+      ")\n";
+  EXPECT_EQ(block, expected);
+
+  strataMix_params nan{};
+  nan.gamma = std::numeric_limits<float>::quiet_NaN();
+  nan.layerWeight[2] = std::numeric_limits<float>::infinity();
+  try {
+    shader_block("x", nan);
+    ADD_FAILURE() << "a NaN written";
+  } catch (const BlockError& e) {
+    EXPECT_STREQ(e.what(), "layerWeight2 is infinite, which a scene cannot write");
+  }
 }
 
 }  // namespace
