@@ -19,6 +19,17 @@ std::string number_text(float value, const ParameterRef& param) {
   return std::string(text, result.ptr);
 }
 
+// Parameters in the declaration: one a field, one a slot of an array.
+std::size_t record_parameter_count() {
+  std::size_t count = 0;
+  for (const Field& field : kRecordFields) {
+    count += field.slots;
+  }
+  return count;
+}
+
+}  // namespace
+
 std::string value_text(const strataMix_params& record, const ParameterRef& param) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(&record) + param.offset();
   std::uint32_t words[4] = {};
@@ -42,17 +53,6 @@ std::string value_text(const strataMix_params& record, const ParameterRef& param
   }
   return "";
 }
-
-// Parameters in the declaration: one a field, one a slot of an array.
-std::size_t record_parameter_count() {
-  std::size_t count = 0;
-  for (const Field& field : kRecordFields) {
-    count += field.slots;
-  }
-  return count;
-}
-
-}  // namespace
 
 std::string quoted(std::string_view text) {
   std::string out = "\"";

@@ -29,13 +29,17 @@ struct BlockNote {
   std::string text;
 };
 
+// A parameter's value as the scene language and the preview's presets both
+// write it: a boolean as on or off (or its integer, when it holds another),
+// an integer as it is, a float as the shortest text that reads back to its
+// bits, a colour's or vector's numbers one space apart.
+std::string value_text(const strataMix_params& record, const ParameterRef& param);
+
 // The name in the scene language's quotes: a quote, a backslash and the
 // line breaks escaped as the reader reads them.
 std::string quoted(std::string_view text);
 
-// shader "NAME" "strataMix" ( ... ), one parameter a line; a boolean as on
-// or off (or its integer, when it holds another), an integer as it is, a
-// float as the shortest text that reads back to its bits.
+// shader "NAME" "strataMix" ( ... ), one parameter a line.
 std::string shader_block(std::string_view name, const strataMix_params& record,
                          const std::vector<BlockNote>& notes = {});
 

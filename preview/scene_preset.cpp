@@ -1,0 +1,82 @@
+#include "scene_preset.h"
+
+#include <cstring>
+
+#include "preset.h"
+#include "scene_writer.h"
+
+namespace strata::preview {
+namespace {
+
+bool same(const ParameterRef& a, const ParameterRef& b) {
+  return a.field == b.field && a.slot == b.slot;
+}
+
+// How the connection reads in a note: 'rust_tex.outColor', interface 'tint'.
+std::string target_text(const scene::Setting& s) {
+  return (s.kind == scene::SettingKind::interface ? "interface '" : "'") + s.target + "'";
+}
+
+// A parameter's name in a preset: the field's, with [slot] for an array.
+std::string preset_name(const ParameterRef& param) {
+  std::string name(param.field->name);
+  return param.field->slots > 1 ? name + "[" + std::to_string(param.slot) + "]" : name;
+}
+
+}  // namespace
+
+std::vector<std::string> connected_parameters(const scene::Instance& instance) {
+  std::vector<std::string> out;
+  for (const scene::Setting& s : instance.settings) {
+    if (s.kind != scene::SettingKind::value) {
+      out.push_back(declared_name(s.param) + " = " + target_text(s));
+    }
+  }
+  return out;
+}
+
+std::string instance_preset(const scene::Instance& instance, const std::string& origin,
+                            const std::vector<StandIn>& stand_ins) {
+  // The scene's record, with the preview's neutral value where a parameter
+  // is connected.
+  strataMix_params record = scene::instance_record(instance);
+  strataMix_params neutral{};
+  set_preview_defaults(&neutral);
+  for (const scene::Setting& s : instance.settings) {
+    if (s.kind != scene::SettingKind::value) {
+      std::memcpy(reinterpret_cast<unsigned char*>(&record) + s.param.offset(),
+                  reinterpret_cast<const unsigned char*>(&neutral) + s.param.offset(),
+                  slot_size(field_type(*s.param.field)));
+    }
+  }
+  std::string text = "# strataMix instance " + scene::quoted(instance.name) + ", from " + origin +
+                     "\n# every parameter as the scene gives it; what it leaves out is 0\n";
+  for (const Field& field : kRecordFields) {
+    for (std::uint32_t slot = 0; slot < field.slots; ++slot) {
+      const ParameterRef param{&field, slot};
+      std::string line = preset_name(param) + " = ";
+      const StandIn* stand_in = nullptr;
+      for (const StandIn& s : stand_ins) {
+        stand_in = same(s.param, param) ? &s : stand_in;
+      }
+      const scene::Setting* setting = scene::find_setting(instance, param);
+      const bool connected = setting != nullptr && setting->kind != scene::SettingKind::value;
+      if (stand_in != nullptr) {
+        line += stand_in->pattern;
+        if (connected) {
+          line += "  # in the scene connected to " + target_text(*setting);
+        }
+      } else {
+        line += scene::value_text(record, param);
+        if (connected) {
+          line +=
+              "  # the preview's neutral value: in the scene connected to " + target_text(*setting);
+        }
+      }
+      text += line + "\n";
+    }
+  }
+  return text;
+}
+
+}  // namespace strata::preview

@@ -1,0 +1,39 @@
+// A strataMix instance of a scene as a preview preset, for `stratamix
+// convert` and for the preview and the page when they open a scene. The
+// preset writes every parameter out with the scene's value: the scene gives
+// what it leaves out 0, where a preset would give the preview's neutral
+// value. A connected parameter, which only the scene's renderer can
+// evaluate, takes the preview's neutral value, noted in a comment, unless a
+// pattern of the preset language stands in for it.
+#ifndef STRATAMIX_PREVIEW_SCENE_PRESET_H
+#define STRATAMIX_PREVIEW_SCENE_PRESET_H
+
+#include <string>
+#include <vector>
+
+#include "fields.h"
+#include "scene.h"
+
+namespace strata::preview {
+
+// A pattern standing in for a connected parameter (--connect
+// layerColor=checker(6)): the parameter by its declared name, the pattern as
+// a preset writes it.
+struct StandIn {
+  ParameterRef param{};
+  std::string pattern;
+};
+
+// The parameters of the instance connected to another instance or to a
+// phenomenon's interface, each as "layerColor = 'rust_tex.outColor'" or
+// "baseColor = interface 'tint'", in the order the scene writes them.
+std::vector<std::string> connected_parameters(const scene::Instance& instance);
+
+// The preset: a comment naming the instance, then one line a parameter (a
+// slot of a layer array as layerWeight[3]), in record order.
+std::string instance_preset(const scene::Instance& instance, const std::string& origin,
+                            const std::vector<StandIn>& stand_ins = {});
+
+}  // namespace strata::preview
+
+#endif  // STRATAMIX_PREVIEW_SCENE_PRESET_H
