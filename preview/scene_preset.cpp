@@ -1,6 +1,8 @@
 #include "scene_preset.h"
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "preset.h"
 #include "scene_writer.h"
@@ -77,6 +79,33 @@ std::string instance_preset(const scene::Instance& instance, const std::string& 
     }
   }
   return text;
+}
+
+std::vector<std::string> picture_names(const std::vector<std::string>& instance_names) {
+  constexpr std::size_t kMaxName = 64;
+  const auto folded = [](std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return name;
+  };
+  std::set<std::string> taken;  // folded
+  std::vector<std::string> out;
+  for (const std::string& instance : instance_names) {
+    std::string safe;
+    for (const char c : instance.substr(0, kMaxName)) {
+      const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '_';
+      safe += kept ? c : '_';
+    }
+    safe = safe.empty() ? "instance" : safe;
+    std::string name = safe;
+    for (int n = 2; !taken.insert(folded(name)).second; ++n) {
+      name = safe + "-" + std::to_string(n);
+    }
+    out.push_back(name);
+  }
+  return out;
 }
 
 }  // namespace strata::preview

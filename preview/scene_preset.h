@@ -34,6 +34,12 @@ std::vector<std::string> connected_parameters(const scene::Instance& instance);
 std::string instance_preset(const scene::Instance& instance, const std::string& origin,
                             const std::vector<StandIn>& stand_ins = {});
 
+// File names (without their extension) for the pictures of instances, in
+// the order given: each name with every byte but a letter, a digit, '-' and
+// '_' made '_', at most 64 bytes, never empty; a name met before (letter
+// case aside, as some file systems have it) gets "-2", "-3", ... joined on.
+std::vector<std::string> picture_names(const std::vector<std::string>& instance_names);
+
 }  // namespace strata::preview
 
 #endif  // STRATAMIX_PREVIEW_SCENE_PRESET_H

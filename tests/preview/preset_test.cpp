@@ -198,6 +198,16 @@ TEST(Preset, ASceneInstanceWritesEveryParameterOut) {
   EXPECT_EQ(bits(record.normalScale), bits(0.0f));
 }
 
+// The pictures of a scene's instances: names made safe, and unique also
+// where letter case does not count.
+TEST(Preset, PictureNamesAreSafeAndUnique) {
+  EXPECT_EQ(
+      picture_names({"rust_layer", "../etc/passwd", "a b", "", "Rust_Layer", "rust_layer",
+                     "rust_layer-2", std::string(70, 'x'), "caf\xC3\xA9"}),
+      (std::vector<std::string>{"rust_layer", "___etc_passwd", "a_b", "instance", "Rust_Layer-2",
+                                "rust_layer-3", "rust_layer-2-2", std::string(64, 'x'), "caf__"}));
+}
+
 TEST(Preset, ConnectedPatternsAreEvaluatedPerSample) {
   host::Host h;
   set_preview_defaults(&h.params());
