@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "eval.h"
 #include "plugin.h"
 #if defined(STRATAMIX_WITH_PREVIEW)
@@ -28,6 +29,11 @@ const char kUsage[] =
     "  Reads one case per line (JSON) and writes one answer per line.\n"
     "  --plugin PATH  the plug-in to load (default: the one beside stratamix, or\n"
     "                 in an installed tree ../lib/strataMix/ from stratamix)\n"
+    "usage: stratamix check SCENE... [-I DIR]... [--json] [--werror]\n"
+    "  Every strataMix instance of the scenes, and every problem as FILE:LINE:COLUMN.\n"
+    "  -I DIR    a folder $include looks in after the including file's (in order)\n"
+    "  --json    one JSON object a line: each instance, each diagnostic, a summary\n"
+    "  --werror  warnings count as errors for the exit status\n"
     "usage: stratamix --version [--plugin PATH]\n"
     "  The release, and the interface version of the plug-in it loads.\n";
 
@@ -102,6 +108,33 @@ int version_command(int argc, char** argv) {
   return 0;
 }
 
+int check_command(int argc, char** argv) {
+  strata::tools::CheckOptions options;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--json") {
+      options.json = true;
+    } else if (arg == "--werror") {
+      options.werror = true;
+    } else if (arg == "-I") {
+      if (i + 1 == argc) {
+        return usage_error("stratamix check: -I needs a folder");
+      }
+      options.include_dirs.emplace_back(argv[++i]);
+    } else if (arg.rfind("-I", 0) == 0) {
+      options.include_dirs.push_back(arg.substr(2));
+    } else if (arg.rfind("-", 0) == 0) {
+      return usage_error("stratamix check: unknown option '" + arg + "'");
+    } else {
+      options.scenes.push_back(arg);
+    }
+  }
+  if (options.scenes.empty()) {
+    return usage_error("stratamix check: name a scene to check");
+  }
+  return strata::tools::run_check(options, std::cout, std::cerr);
+}
+
 int preview_command(int argc, char** argv) {
 #if defined(STRATAMIX_WITH_PREVIEW)
   const std::vector<std::string> args(argv + 2, argv + argc);
@@ -147,6 +180,9 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "eval") == 0) {
       return eval_command(argc, argv);
     }
+    if (argc >= 2 && std::strcmp(argv[1], "check") == 0) {
+      return check_command(argc, argv);
+    }
     if (argc >= 2 && std::strcmp(argv[1], "preview") == 0) {
       return preview_command(argc, argv);
     }
@@ -156,7 +192,7 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
       return version_command(argc, argv);
     }
-    return usage_error(argc < 2 ? "stratamix: give a command, eval, preview or serve"
+    return usage_error(argc < 2 ? "stratamix: give a command, eval, check, preview or serve"
                                 : "stratamix: unknown command '" + std::string(argv[1]) + "'");
   } catch (const std::exception& e) {
     std::cerr << "stratamix: " << e.what() << '\n';
