@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "check.h"
+#include "convert.h"
 #include "eval.h"
 #include "plugin.h"
 #if defined(STRATAMIX_WITH_PREVIEW)
@@ -34,6 +35,11 @@ const char kUsage[] =
     "  -I DIR    a folder $include looks in after the including file's (in order)\n"
     "  --json    one JSON object a line: each instance, each diagnostic, a summary\n"
     "  --werror  warnings count as errors for the exit status\n"
+    "usage: stratamix convert SCENE.mi [--shader NAME] [-I DIR]... [--connect PARAM=PATTERN]...\n"
+    "                         [--force]\n"
+    "  A scene's strataMix instance as a preset, every parameter written out.\n"
+    "usage: stratamix convert PRESET [--name NAME]\n"
+    "  A preset as a scene's shader block, every parameter written out.\n"
     "usage: stratamix --version [--plugin PATH]\n"
     "  The release, and the interface version of the plug-in it loads.\n";
 
@@ -135,6 +141,40 @@ int check_command(int argc, char** argv) {
   return strata::tools::run_check(options, std::cout, std::cerr);
 }
 
+int convert_command(int argc, char** argv) {
+  strata::tools::ConvertOptions options;
+  const auto value = [&](int* i) -> const char* { return *i + 1 < argc ? argv[++*i] : nullptr; };
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    std::string* into = arg == "--shader" ? &options.shader
+                        : arg == "--name" ? &options.name
+                                          : nullptr;
+    if (arg == "--force") {
+      options.force = true;
+    } else if (into != nullptr || arg == "-I" || arg == "--connect") {
+      const char* v = value(&i);
+      if (v == nullptr) {
+        return usage_error("stratamix convert: " + arg + " needs a value");
+      }
+      if (into != nullptr) {
+        *into = v;
+      } else {
+        (arg == "-I" ? options.include_dirs : options.connect).emplace_back(v);
+      }
+    } else if (arg.rfind("-", 0) == 0) {
+      return usage_error("stratamix convert: unknown option '" + arg + "'");
+    } else if (options.input.empty()) {
+      options.input = arg;
+    } else {
+      return usage_error("stratamix convert: one input at a time, not also '" + arg + "'");
+    }
+  }
+  if (options.input.empty()) {
+    return usage_error("stratamix convert: name a scene (.mi) or a preset to convert");
+  }
+  return strata::tools::run_convert(options, std::cout, std::cerr);
+}
+
 int preview_command(int argc, char** argv) {
 #if defined(STRATAMIX_WITH_PREVIEW)
   const std::vector<std::string> args(argv + 2, argv + argc);
@@ -183,6 +223,9 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "check") == 0) {
       return check_command(argc, argv);
     }
+    if (argc >= 2 && std::strcmp(argv[1], "convert") == 0) {
+      return convert_command(argc, argv);
+    }
     if (argc >= 2 && std::strcmp(argv[1], "preview") == 0) {
       return preview_command(argc, argv);
     }
@@ -192,8 +235,9 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
       return version_command(argc, argv);
     }
-    return usage_error(argc < 2 ? "stratamix: give a command, eval, check, preview or serve"
-                                : "stratamix: unknown command '" + std::string(argv[1]) + "'");
+    return usage_error(argc < 2
+                           ? "stratamix: give a command, eval, check, convert, preview or serve"
+                           : "stratamix: unknown command '" + std::string(argv[1]) + "'");
   } catch (const std::exception& e) {
     std::cerr << "stratamix: " << e.what() << '\n';
     return 2;

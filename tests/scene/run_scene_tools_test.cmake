@@ -1,4 +1,4 @@
-# Runs each row of a table of `stratamix check` command lines in the folder
+# Runs each row of a table of `stratamix check` and `convert` command lines in the folder
 # of the table's scenes and compares the exit status, standard output and
 # standard error with the expected ones, byte for byte.
 #   STRATAMIX  the tool;  EMULATOR  the command that runs a cross-built tool,
