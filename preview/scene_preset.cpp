@@ -27,6 +27,24 @@ std::string preset_name(const ParameterRef& param) {
 
 }  // namespace
 
+bool is_scene_path(std::string_view path) {
+  constexpr std::string_view kExtension = ".mi";
+  return path.size() > kExtension.size() &&
+         path.substr(path.size() - kExtension.size()) == kExtension;
+}
+
+std::optional<StandIn> parse_stand_in(std::string_view text) {
+  const auto equals = text.find('=');
+  if (equals == std::string_view::npos) {
+    return std::nullopt;
+  }
+  const auto param = parse_declared_name(text.substr(0, equals));
+  if (!param) {
+    return std::nullopt;
+  }
+  return StandIn{*param, std::string(text.substr(equals + 1))};
+}
+
 std::vector<std::string> connected_parameters(const scene::Instance& instance) {
   std::vector<std::string> out;
   for (const scene::Setting& s : instance.settings) {

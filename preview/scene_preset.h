@@ -8,7 +8,9 @@
 #ifndef STRATAMIX_PREVIEW_SCENE_PRESET_H
 #define STRATAMIX_PREVIEW_SCENE_PRESET_H
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fields.h"
@@ -23,6 +25,13 @@ struct StandIn {
   ParameterRef param{};
   std::string pattern;
 };
+
+// A scene by its name: a path ending in ".mi"; anything else is a preset.
+bool is_scene_path(std::string_view path);
+
+// --connect's PARAMETER=PATTERN, or none when it is not of that form or
+// names no declared parameter (the pattern is checked where it is parsed).
+std::optional<StandIn> parse_stand_in(std::string_view text);
 
 // The parameters of the instance connected to another instance or to a
 // phenomenon's interface, each as "layerColor = 'rust_tex.outColor'" or

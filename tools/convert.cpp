@@ -15,23 +15,16 @@
 namespace strata::tools {
 namespace {
 
-bool is_scene(const std::string& path) {
-  return path.size() > 3 && path.compare(path.size() - 3, 3, ".mi") == 0;
-}
-
 int scene_to_preset(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
   std::vector<preview::StandIn> stand_ins;
   for (const std::string& c : options.connect) {
-    const auto equals = c.find('=');
-    const auto param = equals == std::string::npos
-                           ? std::nullopt
-                           : parse_declared_name(std::string_view(c).substr(0, equals));
-    if (!param) {
+    const std::optional<preview::StandIn> stand_in = preview::parse_stand_in(c);
+    if (!stand_in) {
       err << "stratamix convert: --connect " << c
           << ": expected PARAMETER=PATTERN, the parameter by its declared name\n";
       return 2;
     }
-    stand_ins.push_back({*param, c.substr(equals + 1)});
+    stand_ins.push_back(*stand_in);
   }
   scene::DiskFiles disk;
   scene::ReadOptions read;
@@ -146,8 +139,8 @@ int preset_to_block(const ConvertOptions& options, std::ostream& out, std::ostre
 }  // namespace
 
 int run_convert(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
-  return is_scene(options.input) ? scene_to_preset(options, out, err)
-                                 : preset_to_block(options, out, err);
+  return preview::is_scene_path(options.input) ? scene_to_preset(options, out, err)
+                                               : preset_to_block(options, out, err);
 }
 
 }  // namespace strata::tools

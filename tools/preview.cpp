@@ -16,6 +16,9 @@
 #include "plugin.h"
 #include "preset.h"
 #include "render.h"
+#include "scene_preset.h"
+#include "scene_reader.h"
+#include "scene_writer.h"
 #include "sheet.h"
 #include "text_input.h"
 
@@ -30,7 +33,7 @@
 namespace strata::tools {
 
 const char kPreviewUsage[] =
-    "usage: stratamix preview [options] [PRESET...]\n"
+    "usage: stratamix preview [options] [PRESET... | SCENE.mi...]\n"
     "  Without presets, renders the contact sheets (every blend mode, colour\n"
     "  correction, normal layering); with presets, renders each preset file.\n"
     "  Writes NAME.png and NAME.exr (float values) into the output folder.\n"
@@ -42,7 +45,12 @@ const char kPreviewUsage[] =
     "  --cells        also write each cell of a sheet, with its label, as\n"
     "                 NAME-NN.png (NN the cell's number from 00)\n"
     "  --threads N    render threads (default: every core)\n"
-    "  --plugin PATH  the plug-in to load\n";
+    "  --plugin PATH  the plug-in to load\n"
+    "  A scene (SCENE.mi) renders each strataMix instance in it, a picture each:\n"
+    "  --shader NAME  only this instance (repeatable)\n"
+    "  -I DIR         a folder $include looks in (repeatable, in order)\n"
+    "  --connect PARAM=PATTERN  a preset pattern in place of a connected parameter\n"
+    "  --force        render an instance with errors as read\n";
 
 namespace {
 
@@ -58,6 +66,13 @@ struct Options {
   unsigned threads = 0;
   bool cells = false;
   std::string plugin;
+  // Scenes: the instances to render (all when none is named), the include
+  // folders, the patterns standing in for connected parameters, and
+  // whether an instance with errors is rendered as read.
+  std::vector<std::string> shaders;
+  std::vector<std::string> include_dirs;
+  std::vector<preview::StandIn> stand_ins;
+  bool force = false;
 };
 
 struct UsageError : std::runtime_error {
@@ -79,15 +94,16 @@ Options parse_options(const std::vector<std::string>& args, const std::string& d
   o.plugin = default_plugin;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--cells") {
-      o.cells = true;
+    if (a == "--cells" || a == "--force") {
+      (a == "--cells" ? o.cells : o.force) = true;
       continue;
     }
-    static const char* const kWithValue[] = {"--out", "--sheet",   "--cell",  "--shape",
-                                             "--aa",  "--threads", "--plugin"};
+    static const char* const kWithValue[] = {"--out",     "--sheet",   "--cell",   "--shape",
+                                             "--aa",      "--threads", "--plugin", "--shader",
+                                             "--connect", "-I"};
     const bool known =
         std::find(std::begin(kWithValue), std::end(kWithValue), a) != std::end(kWithValue);
-    if (a.rfind("--", 0) == 0 && !known) {
+    if (a.rfind("-", 0) == 0 && !known) {
       throw UsageError("unknown option " + a);
     }
     // An option's value never begins with "--": that is the next option.
@@ -111,6 +127,19 @@ Options parse_options(const std::vector<std::string>& args, const std::string& d
       o.threads = static_cast<unsigned>(parse_count(a, args[++i], 1, 1024));
     } else if (a == "--plugin") {
       o.plugin = args[++i];
+    } else if (a == "--shader") {
+      o.shaders.push_back(args[++i]);
+    } else if (a == "-I") {
+      o.include_dirs.push_back(args[++i]);
+    } else if (a == "--connect") {
+      const std::optional<preview::StandIn> stand_in = preview::parse_stand_in(args[++i]);
+      if (!stand_in) {
+        throw UsageError(
+            "--connect takes PARAMETER=PATTERN, the parameter by its declared name, "
+            "not '" +
+            args[i] + "'");
+      }
+      o.stand_ins.push_back(*stand_in);
     } else {
       o.presets.push_back(a);
     }
@@ -272,14 +301,93 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
       << " samples in " << figures << '\n';
 }
 
-// A preset file as a one-cell sheet named after the file.
-preview::Sheet preset_sheet(const std::string& path, preview::Preset preset, preview::Shape shape) {
-  const std::string name = std::filesystem::path(path).stem().string();
-  preview::Sheet sheet{name, "preset " + path, shape, 1, {{"result", std::move(preset)}}};
+// A preset as a one-cell sheet; `note` follows the cell's label.
+preview::Sheet preset_sheet(const std::string& name, const std::string& title,
+                            preview::Preset preset, preview::Shape shape,
+                            const std::string& note = "") {
+  preview::Sheet sheet{name, title, shape, 1, {{"result", std::move(preset)}}};
   if (preview::sheet_panels(sheet) == 2) {
     sheet.cells[0].label = "result, and the combined normal lit";
   }
+  sheet.cells[0].label += note;
   return sheet;
+}
+
+// The strataMix instances of a scene as sheets, one each, named after the
+// instance. False, with the problems on `err`, when the scene cannot be
+// read, names no instance asked for, or an instance has errors (unless
+// --force).
+bool scene_sheets(const std::string& path, const Options& o, std::vector<preview::Sheet>* sheets,
+                  std::vector<std::string>* inputs, std::ostream& err) {
+  scene::DiskFiles disk;
+  scene::ReadOptions read;
+  read.include_dirs = o.include_dirs;
+  const scene::Scene scene = scene::read_scene(path, disk, read);
+  for (const scene::Diagnostic& d : scene.diagnostics) {
+    err << scene::format_diagnostic(d, scene.summary.files) << '\n';
+  }
+  if (scene.summary.unreadable) {
+    return false;
+  }
+  bool ok = true;
+  std::vector<const scene::Instance*> chosen;
+  for (const scene::Instance& in : scene.instances) {
+    if (o.shaders.empty() ||
+        std::find(o.shaders.begin(), o.shaders.end(), in.name) != o.shaders.end()) {
+      chosen.push_back(&in);
+    }
+  }
+  for (const std::string& name : o.shaders) {
+    if (std::none_of(chosen.begin(), chosen.end(),
+                     [&](const scene::Instance* in) { return in->name == name; })) {
+      err << "stratamix preview: " << path << " holds no strataMix instance " << scene::quoted(name)
+          << '\n';
+      ok = false;
+    }
+  }
+  if (o.shaders.empty() && chosen.empty()) {
+    err << "stratamix preview: " << path << " holds no strataMix instance\n";
+    return false;
+  }
+  std::vector<std::string> names;
+  for (const scene::Instance* in : chosen) {
+    names.push_back(in->name);
+  }
+  names = preview::picture_names(names);
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    const scene::Instance& in = *chosen[i];
+    const std::string origin = scene.summary.files[in.where.file] + ":" +
+                               std::to_string(in.where.line) + ":" +
+                               std::to_string(in.where.column);
+    if (in.errors > 0 && !o.force) {
+      err << "stratamix preview: " << scene::quoted(in.name) << " (" << origin
+          << ") has errors: not rendered (--force renders it as read)\n";
+      ok = false;
+      continue;
+    }
+    // What the picture cannot show as the scene has it: each connected
+    // parameter, at its neutral value or with the pattern standing in.
+    std::string note;
+    for (const std::string& c : preview::connected_parameters(in)) {
+      const std::string param = c.substr(0, c.find(' '));
+      const bool stood_in =
+          std::any_of(o.stand_ins.begin(), o.stand_ins.end(),
+                      [&](const preview::StandIn& s) { return declared_name(s.param) == param; });
+      note += (note.empty() ? "; " : ", ") + param + (stood_in ? " a pattern" : " neutral");
+    }
+    try {
+      preview::Preset preset =
+          preview::parse_preset(preview::instance_preset(in, origin, o.stand_ins));
+      sheets->push_back(preset_sheet(names[i], "instance " + scene::quoted(in.name) + ", " + origin,
+                                     std::move(preset), o.shape,
+                                     note.empty() ? "" : note + " (connected in the scene)"));
+      inputs->push_back(path + " " + scene::quoted(in.name));
+    } catch (const preview::PresetError& e) {
+      err << "stratamix preview: a pattern given with --connect is refused: " << e.what() << '\n';
+      ok = false;
+    }
+  }
+  return ok;
 }
 
 }  // namespace
@@ -323,9 +431,14 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
     }
   }
   for (const std::string& path : o.presets) {
+    if (preview::is_scene_path(path)) {
+      bad = !scene_sheets(path, o, &sheets, &inputs, err) || bad;
+      continue;
+    }
     try {
       const std::string text = host::read_text_file(path, preview::kMaxPresetBytes);
-      sheets.push_back(preset_sheet(path, preview::parse_preset(text), o.shape));
+      sheets.push_back(preset_sheet(std::filesystem::path(path).stem().string(), "preset " + path,
+                                    preview::parse_preset(text), o.shape));
       inputs.push_back(path);
     } catch (const preview::PresetError& e) {
       err << "stratamix preview: " << path << ": " << e.what() << '\n';

@@ -4,6 +4,8 @@
 # its figures are reported.
 #   STRATAMIX  the tool;  WORK  a scratch folder
 #   VERSION_TWO  a plug-in that follows interface version 2
+#   SCENES  the small scenes of the scene reader's tests;  SHADER_DIR  the
+#   declaration's folder
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 
@@ -48,7 +50,10 @@ set(rows
   "${small} --out ${WORK}/file/out | 1 | stratamix preview: cannot make the output folder ${WORK}/file/out: "
   "${small} --out ${WORK}/exr | 1 | stratamix preview: cannot write ${WORK}/exr/normals.exr: "
   "${small} --plugin ${VERSION_TWO} | 1 | stratamix preview: ${VERSION_TWO} follows interface version 2"
-  "${small} --plugin ${WORK}/none.so | 1 | stratamix preview: cannot load plug-in ${WORK}/none.so: ")
+  "${small} --plugin ${WORK}/none.so | 1 | stratamix preview: cannot load plug-in ${WORK}/none.so: "
+  "--shader x ${SCENES}/looks.mi -I ${SHADER_DIR} | 1 | stratamix preview: ${SCENES}/looks.mi holds no strataMix instance \"x\""
+  "--connect gamma ${SCENES}/looks.mi | 2 | stratamix preview: --connect takes PARAMETER=PATTERN, the parameter by its declared name, not 'gamma'"
+  "--shader rust_layer --connect layerColor=stripes(3) ${SCENES}/looks.mi -I ${SHADER_DIR} | 1 | stratamix preview: a pattern given with --connect is refused: line 45: ")
 set(failed "")
 foreach(row IN LISTS rows)
   string(REPLACE "|" ";" fields "${row}")
@@ -130,3 +135,27 @@ if(NOT out MATCHES "normals.png, [^ ]*normals.exr: 12 cells, [0-9,]+ samples in 
 endif()
 
 message(STATUS "stratamix preview: messages, images and figures as expected")
+
+# A scene renders a picture for each strataMix instance, named after it; an
+# instance with errors is not rendered, unless --force.
+execute_process(COMMAND ${STRATAMIX} preview --cell 8 --aa 1 --out ${WORK}/scene
+                        ${SCENES}/looks.mi -I ${SHADER_DIR}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+foreach(name rust_layer panel_normals panel_look)
+  if(NOT status EQUAL 0 OR NOT EXISTS ${WORK}/scene/${name}.png OR NOT EXISTS ${WORK}/scene/${name}.exr)
+    message(FATAL_ERROR "scene: status ${status}, no picture of ${name}\n${out}${err}")
+  endif()
+endforeach()
+foreach(force "" "--force")
+  file(REMOVE_RECURSE ${WORK}/cut)
+  execute_process(COMMAND ${STRATAMIX} preview --cell 8 --aa 1 --out ${WORK}/cut ${force}
+                          ${SCENES}/truncated.mi
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(FIND "${err}" "stratamix preview: \"cut\" (${SCENES}/truncated.mi:1:1) has errors" refused)
+  if(force STREQUAL "" AND (NOT status EQUAL 1 OR refused EQUAL -1 OR EXISTS ${WORK}/cut))
+    message(FATAL_ERROR "an instance with errors: status ${status}\n${out}${err}")
+  endif()
+  if(force STREQUAL "--force" AND (NOT status EQUAL 0 OR NOT EXISTS ${WORK}/cut/cut.png))
+    message(FATAL_ERROR "an instance with errors, --force: status ${status}\n${out}${err}")
+  endif()
+endforeach()
