@@ -103,7 +103,7 @@ Options parse_options(const std::vector<std::string>& args, const std::string& d
                                              "--connect", "-I"};
     const bool known =
         std::find(std::begin(kWithValue), std::end(kWithValue), a) != std::end(kWithValue);
-    if (a.rfind("-", 0) == 0 && !known) {
+    if (a.rfind('-', 0) == 0 && !known) {
       throw UsageError("unknown option " + a);
     }
     // An option's value never begins with "--": that is the next option.
