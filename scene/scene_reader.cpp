@@ -1071,7 +1071,7 @@ class Reader {
   bool type_values(const std::vector<Token>& values, std::size_t count, Setting* setting) {
     const Field& field = *setting->param.field;
     const std::string name = declared_name(setting->param);
-    const std::string_view type = declared_type(field.kind);
+    const std::string_view type = kind_entry(field.kind).declared;
     const std::string is = name + " is " + (type == "integer" ? "an " : "a ") + std::string(type);
     const std::size_t width = slot_words(field_type(field));
     const bool colour = field_type(field) == FieldType::color;

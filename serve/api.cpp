@@ -10,8 +10,8 @@
 #include <stdexcept>
 
 #include "assets.h"
-#include "blend_modes.h"
 #include "compositor.h"
+#include "description.h"
 #include "fields.h"
 #include "pattern.h"
 
@@ -19,58 +19,6 @@ namespace strata::serve {
 namespace {
 
 using nlohmann::json;
-
-const char* kind_name(FieldKind kind) {
-  switch (kind) {
-    case FieldKind::toggle:
-      return "toggle";
-    case FieldKind::gate:
-      return "gate";
-    case FieldKind::count:
-      return "count";
-    case FieldKind::mode:
-      return "mode";
-    case FieldKind::scalar:
-      return "scalar";
-    case FieldKind::color:
-      return "color";
-    case FieldKind::vector:
-      return "vector";
-  }
-  return "?";
-}
-
-const char* type_name(FieldType type) {
-  switch (type) {
-    case FieldType::integer:
-      return "integer";
-    case FieldType::scalar:
-      return "scalar";
-    case FieldType::color:
-      return "color";
-    case FieldType::vector:
-      return "vector";
-  }
-  return "?";
-}
-
-const char* stage_name(FieldStage stage) {
-  switch (stage) {
-    case FieldStage::flow:
-      return "flow";
-    case FieldStage::normal:
-      return "normal";
-    case FieldStage::layer:
-      return "layer";
-    case FieldStage::correction:
-      return "correction";
-  }
-  return "?";
-}
-
-// A JSON number that prints as the float's shortest text: the double nearest
-// that text, not the float widened (0.2, not 0.20000000298023224).
-double json_number(float f) { return std::strtod(float_text(f).c_str(), nullptr); }
 
 // The first `count` numbers of a value, as a preset writes them.
 std::string value_text(const preview::Value& v, std::uint32_t count) {
@@ -82,7 +30,7 @@ std::string value_text(const preview::Value& v, std::uint32_t count) {
 }
 
 json pattern_json(const preview::Pattern& p, FieldType type) {
-  json out{{"kind", std::string(preview::pattern_name(p.kind))}};
+  json out{{"kind", preview::pattern_entry(p.kind).name}};
   switch (p.kind) {
     case preview::PatternKind::bump:
       out["frequency"] = float_text(p.frequency);
@@ -155,57 +103,20 @@ Answer json_answer(int status, std::string body) {
 }  // namespace
 
 bool ray_type_named(std::string_view name, std::int32_t* code) {
-  for (const RayType& ray : kRayTypes) {
-    if (ray.name == name) {
-      *code = ray.code;
-      return true;
-    }
+  const RayKind* ray = row_named(kRayKinds, name);
+  if (ray != nullptr) {
+    *code = ray->code;
   }
-  return false;
+  return ray != nullptr;
 }
 
-std::string float_text(float f) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, f);
-  return {text, result.ptr};
+nlohmann::ordered_json limits_json() {
+  return {
+      {"limits", {{"size", kMaxSize}, {"aa", kMaxAa}, {"calls", kMaxCalls}, {"body", kMaxBody}}}};
 }
 
 std::string fields_json() {
-  json fields = json::array();
-  for (const Field& f : kRecordFields) {
-    json neutral = json::array();
-    const FieldType type = field_type(f);
-    for (std::uint32_t i = 0; i < slot_words(type); ++i) {
-      neutral.push_back(json_number(f.neutral[i]));
-    }
-    fields.push_back({{"name", std::string(f.name)},
-                      {"kind", kind_name(f.kind)},
-                      {"type", type_name(type)},
-                      {"stage", stage_name(f.stage)},
-                      {"slots", f.slots},
-                      {"description", std::string(f.description)},
-                      {"min", json_number(f.useful_min)},
-                      {"max", json_number(f.useful_max)},
-                      {"zeroMeans", std::string(f.zero_means)},
-                      {"neutral", neutral}});
-  }
-  json modes = json::array();
-  for (const BlendModeEntry& m : kBlendModes) {
-    modes.push_back(
-        {{"number", static_cast<std::uint32_t>(m.mode)}, {"name", std::string(m.name)}});
-  }
-  json rays = json::array();
-  for (const RayType& ray : kRayTypes) {
-    rays.push_back({{"name", std::string(ray.name)}, {"code", ray.code}});
-  }
-  const json doc{
-      {"fields", fields},
-      {"modes", modes},
-      {"patterns", {"checker", "noise", "ramp", "bump"}},
-      {"rays", rays},
-      {"shapes", {"sphere", "swatch"}},
-      {"limits", {{"size", kMaxSize}, {"aa", kMaxAa}, {"calls", kMaxCalls}, {"body", kMaxBody}}}};
-  return doc.dump();
+  return describe::description_json({describe::preview_lists(), limits_json()});
 }
 
 std::string preset_json(const preview::Preset& preset) {
@@ -288,7 +199,7 @@ RenderRequest render_request(const Query& query, const std::string& body) {
   for (const auto& [name, value] : query) {
     if (name == "shape") {
       if (!preview::shape_named(value, &view.shape)) {
-        throw Refusal{400, "shape is sphere or swatch, not '" + value + "'"};
+        throw Refusal{400, "shape is " + names_of(preview::kShapes) + ", not '" + value + "'"};
       }
     } else if (name == "size") {
       view.width = view.height = whole_number(value, 8, kMaxSize, "size (pixels a side)");
@@ -296,8 +207,7 @@ RenderRequest render_request(const Query& query, const std::string& body) {
       view.aa = whole_number(value, 1, kMaxAa, "aa (samples per pixel along each axis)");
     } else if (name == "ray") {
       if (!ray_type_named(value, &view.ray_type)) {
-        throw Refusal{
-            400, "ray is eye, reflection, refraction, photon or final-gather, not '" + value + "'"};
+        throw Refusal{400, "ray is " + names_of(kRayKinds) + ", not '" + value + "'"};
       }
     } else if (name == "token") {
       if (!token_fits(value)) {

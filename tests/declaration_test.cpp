@@ -28,6 +28,7 @@ std::vector<std::string> param_mismatches(const std::vector<DeclaredField>& decl
   for (const Field& f : kRecordFields) {
     const std::uint32_t size = slot_size(field_type(f));
     for (std::uint32_t slot = 0; slot < f.slots; ++slot, ++i) {
+      // Each slot of an array is declared as a parameter of its own.
       const std::string want = declared_name({&f, slot});
       if (i >= placed.size()) {
         problems.push_back(want + ": not declared");
@@ -47,9 +48,9 @@ std::vector<std::string> param_mismatches(const std::vector<DeclaredField>& decl
                            std::to_string(declared_size(p.type)) + " bytes), the record holds " +
                            std::to_string(size));
       }
-      if (p.type != declared_type(f.kind)) {
+      if (p.type != kind_entry(f.kind).declared) {
         problems.push_back(want + ": declared " + p.type + ", should be " +
-                           std::string(declared_type(f.kind)));
+                           std::string(kind_entry(f.kind).declared));
       }
     }
   }

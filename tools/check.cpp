@@ -1,5 +1,6 @@
 #include "check.h"
 
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
@@ -149,6 +150,24 @@ int run_check(const CheckOptions& options, std::ostream& out, std::ostream& err)
     return 2;
   }
   return errors > 0 || (options.werror && warnings > 0) ? 1 : 0;
+}
+
+Command add_check_command(CLI::App& root, std::ostream& out, std::ostream& err) {
+  CLI::App* app = root.add_subcommand(
+      "check",
+      "Reads scenes in the renderer's scene language and reports every strataMix instance in "
+      "them, with what it sets and connects, and every problem as FILE:LINE:COLUMN: "
+      "error|warning: message. Exit status 0 without errors, 1 with errors, 2 when a scene "
+      "cannot be read.");
+  auto options = std::make_shared<CheckOptions>();
+  app->add_option("SCENE", options->scenes, "the scenes to check")->required();
+  add_value(app, "-I", &options->include_dirs,
+            "a folder $include looks in after the including file's (repeatable, in order)")
+      ->type_name("DIR");
+  app->add_flag("--json", options->json,
+                "one JSON object a line: each instance, each diagnostic, a summary");
+  app->add_flag("--werror", options->werror, "warnings count as errors for the exit status");
+  return {app, [options, &out, &err] { return run_check(*options, out, err); }};
 }
 
 }  // namespace strata::tools

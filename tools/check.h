@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "command.h"
+
 namespace strata::tools {
 
 struct CheckOptions {
@@ -23,6 +25,9 @@ struct CheckOptions {
 // error (nor, with werror, a warning), 1 when one has, 2 when a scene
 // could not be read at all; every scene named is read.
 int run_check(const CheckOptions& options, std::ostream& out, std::ostream& err);
+
+// stratamix check SCENE... [-I DIR]... [--json] [--werror]
+Command add_check_command(CLI::App& root, std::ostream& out, std::ostream& err);
 
 }  // namespace strata::tools
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <istream>
+#include <memory>
 #include <optional>
 #include <ostream>
 
@@ -141,6 +142,29 @@ int preset_to_block(const ConvertOptions& options, std::ostream& out, std::ostre
 int run_convert(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
   return preview::is_scene_path(options.input) ? scene_to_preset(options, out, err)
                                                : preset_to_block(options, out, err);
+}
+
+Command add_convert_command(CLI::App& root, std::ostream& out, std::ostream& err) {
+  CLI::App* app = root.add_subcommand(
+      "convert",
+      "Writes a scene's strataMix instance (SCENE.mi) as a preset, or a preset as a scene's "
+      "shader block, every parameter written out, on standard output.");
+  auto options = std::make_shared<ConvertOptions>();
+  app->add_option("INPUT", options->input, "a scene (.mi) or a preset")->required();
+  add_value(app, "--shader", &options->shader,
+            "a scene: the instance to convert, when the scene holds several")
+      ->type_name("NAME");
+  add_value(app, "-I", &options->include_dirs,
+            "a scene: a folder $include looks in (repeatable, in order)")
+      ->type_name("DIR");
+  add_value(app, "--connect", &options->connect,
+            "a scene: a preset pattern in place of a connected parameter, "
+            "layerColor=checker(6) (repeatable)")
+      ->type_name("PARAM=PATTERN");
+  app->add_flag("--force", options->force, "a scene: convert an instance with errors as read");
+  add_value(app, "--name", &options->name, "a preset: the block's instance name (default look)")
+      ->type_name("NAME");
+  return {app, [options, &out, &err] { return run_convert(*options, out, err); }};
 }
 
 }  // namespace strata::tools

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "command.h"
+
 namespace strata::tools {
 
 struct ConvertOptions {
@@ -23,6 +25,10 @@ struct ConvertOptions {
 // Returns 0, 1 when the input is wrong (its problems on `err`), 2 when it
 // cannot be read or the command line is wrong.
 int run_convert(const ConvertOptions& options, std::ostream& out, std::ostream& err);
+
+// stratamix convert SCENE.mi [--shader NAME] [-I DIR]... [--connect P=PATTERN]... [--force]
+// stratamix convert PRESET [--name NAME]
+Command add_convert_command(CLI::App& root, std::ostream& out, std::ostream& err);
 
 }  // namespace strata::tools
 

@@ -13,7 +13,6 @@
 #include <stdexcept>
 
 #include "catalogue.h"
-#include "plugin.h"
 #include "preset.h"
 #include "render.h"
 #include "scene_preset.h"
@@ -32,26 +31,6 @@
 
 namespace strata::tools {
 
-const char kPreviewUsage[] =
-    "usage: stratamix preview [options] [PRESET... | SCENE.mi...]\n"
-    "  Without presets, renders the contact sheets (every blend mode, colour\n"
-    "  correction, normal layering); with presets, renders each preset file.\n"
-    "  Writes NAME.png and NAME.exr (float values) into the output folder.\n"
-    "  --out DIR      output folder (default: out)\n"
-    "  --sheet NAME   render only this sheet: blend-modes, color-correct, normals\n"
-    "  --cell N       pixels per side of a cell (default 96; 256 for a preset)\n"
-    "  --shape S      sphere or swatch, for presets (default sphere)\n"
-    "  --aa N         samples per pixel along each axis, 1 to 8 (default 2)\n"
-    "  --cells        also write each cell of a sheet, with its label, as\n"
-    "                 NAME-NN.png (NN the cell's number from 00)\n"
-    "  --threads N    render threads (default: every core)\n"
-    "  --plugin PATH  the plug-in to load\n"
-    "  A scene (SCENE.mi) renders each strataMix instance in it, a picture each:\n"
-    "  --shader NAME  only this instance (repeatable)\n"
-    "  -I DIR         a folder $include looks in (repeatable, in order)\n"
-    "  --connect PARAM=PATTERN  a preset pattern in place of a connected parameter\n"
-    "  --force        render an instance with errors as read\n";
-
 namespace {
 
 using preview::ProgressMeter;
@@ -60,95 +39,21 @@ struct Options {
   std::string out_dir = "out";
   std::vector<std::string> sheets;
   std::vector<std::string> presets;
-  std::optional<int> cell;
-  preview::Shape shape = preview::Shape::sphere;
+  int cell = 0;  // 0: 96 for the sheets, 256 for a preset
+  std::string shape = "sphere";
   int aa = 2;
-  unsigned threads = 0;
+  int threads = 0;  // 0: every core
   bool cells = false;
   std::string plugin;
   // Scenes: the instances to render (all when none is named), the include
-  // folders, the patterns standing in for connected parameters, and
-  // whether an instance with errors is rendered as read.
+  // folders, the patterns standing in for connected parameters
+  // (PARAMETER=PATTERN), and whether an instance with errors is rendered as
+  // read.
   std::vector<std::string> shaders;
   std::vector<std::string> include_dirs;
-  std::vector<preview::StandIn> stand_ins;
+  std::vector<std::string> connect;
   bool force = false;
 };
-
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-int parse_count(const std::string& option, const std::string& text, int low, int high) {
-  int n = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
-  if (error != std::errc() || end != text.data() + text.size() || n < low || n > high) {
-    throw UsageError(option + " takes a whole number from " + std::to_string(low) + " to " +
-                     std::to_string(high) + ", not '" + text + "'");
-  }
-  return n;
-}
-
-Options parse_options(const std::vector<std::string>& args, const std::string& default_plugin) {
-  Options o;
-  o.plugin = default_plugin;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--cells" || a == "--force") {
-      (a == "--cells" ? o.cells : o.force) = true;
-      continue;
-    }
-    static const char* const kWithValue[] = {"--out",     "--sheet",   "--cell",   "--shape",
-                                             "--aa",      "--threads", "--plugin", "--shader",
-                                             "--connect", "-I"};
-    const bool known =
-        std::find(std::begin(kWithValue), std::end(kWithValue), a) != std::end(kWithValue);
-    if (a.rfind('-', 0) == 0 && !known) {
-      throw UsageError("unknown option " + a);
-    }
-    // An option's value never begins with "--": that is the next option.
-    const bool has_value = i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0;
-    if (known && !has_value) {
-      throw UsageError(a + " needs a value");
-    }
-    if (a == "--out") {
-      o.out_dir = args[++i];
-    } else if (a == "--sheet") {
-      o.sheets.push_back(args[++i]);
-    } else if (a == "--cell") {
-      o.cell = parse_count(a, args[++i], 8, 4096);
-    } else if (a == "--shape") {
-      if (!preview::shape_named(args[++i], &o.shape)) {
-        throw UsageError("--shape is sphere or swatch, not '" + args[i] + "'");
-      }
-    } else if (a == "--aa") {
-      o.aa = parse_count(a, args[++i], 1, 8);
-    } else if (a == "--threads") {
-      o.threads = static_cast<unsigned>(parse_count(a, args[++i], 1, 1024));
-    } else if (a == "--plugin") {
-      o.plugin = args[++i];
-    } else if (a == "--shader") {
-      o.shaders.push_back(args[++i]);
-    } else if (a == "-I") {
-      o.include_dirs.push_back(args[++i]);
-    } else if (a == "--connect") {
-      const std::optional<preview::StandIn> stand_in = preview::parse_stand_in(args[++i]);
-      if (!stand_in) {
-        throw UsageError(
-            "--connect takes PARAMETER=PATTERN, the parameter by its declared name, "
-            "not '" +
-            args[i] + "'");
-      }
-      o.stand_ins.push_back(*stand_in);
-    } else {
-      o.presets.push_back(a);
-    }
-  }
-  if (!o.sheets.empty() && !o.presets.empty()) {
-    throw UsageError("give sheets or presets, not both");
-  }
-  return o;
-}
 
 // A progress line on standard error: kept up to date on a terminal; written
 // elsewhere only once a render has run for a second, and then each second.
@@ -263,7 +168,8 @@ bool outputs_clash(const std::vector<preview::Sheet>& sheets,
 void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
                       const preview::SheetLayout& layout, const Options& o, std::ostream& out,
                       std::ostream& err) {
-  const unsigned threads = o.threads != 0 ? o.threads : preview::render_threads();
+  const unsigned threads =
+      o.threads != 0 ? static_cast<unsigned>(o.threads) : preview::render_threads();
   ProgressMeter meter(preview::sheet_samples(sheet, layout));
   ProgressLine progress(sheet.name, meter, err);
   const auto start = std::chrono::steady_clock::now();
@@ -301,24 +207,29 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
       << " samples in " << figures << '\n';
 }
 
-// A preset as a one-cell sheet; `note` follows the cell's label.
-preview::Sheet preset_sheet(const std::string& name, const std::string& title,
-                            preview::Preset preset, preview::Shape shape,
-                            const std::string& note = "") {
-  preview::Sheet sheet{name, title, shape, 1, {{"result", std::move(preset)}}};
-  if (preview::sheet_panels(sheet) == 2) {
-    sheet.cells[0].label = "result, and the combined normal lit";
-  }
-  sheet.cells[0].label += note;
-  return sheet;
+// A preset file as a one-cell sheet named after the file.
+preview::Sheet preset_sheet(const std::string& path, preview::Preset preset, preview::Shape shape) {
+  const std::string name = std::filesystem::path(path).stem().string();
+  return {name, "preset " + path, shape, 1, {{"result", std::move(preset)}}};
 }
 
-// The strataMix instances of a scene as sheets, one each, named after the
-// instance. False, with the problems on `err`, when the scene cannot be
-// read, names no instance asked for, or an instance has errors (unless
-// --force).
-bool scene_sheets(const std::string& path, const Options& o, std::vector<preview::Sheet>* sheets,
-                  std::vector<std::string>* inputs, std::ostream& err) {
+// The preset's one cell says what its two panels show, where the plug-in
+// runs the normal stage for it; what follows "result" in its label stays.
+void label_panels(preview::Sheet* sheet, host::ShaderFn shader) {
+  if (preview::sheet_panels(*sheet, shader) == 2) {
+    std::string& label = sheet->cells[0].label;
+    label = "result, and the combined normal lit" + label.substr(std::string("result").size());
+  }
+}
+
+// The strataMix instances of a scene as one-cell sheets, one each, named
+// after the instance. False, with the problems on `err`, when the scene
+// cannot be read, names no instance asked for, or an instance has errors
+// (unless --force).
+bool scene_sheets(const std::string& path, const Options& o,
+                  const std::vector<preview::StandIn>& stand_ins, preview::Shape shape,
+                  std::vector<preview::Sheet>* sheets, std::vector<std::string>* inputs,
+                  std::ostream& err) {
   scene::DiskFiles disk;
   scene::ReadOptions read;
   read.include_dirs = o.include_dirs;
@@ -350,6 +261,7 @@ bool scene_sheets(const std::string& path, const Options& o, std::vector<preview
     return false;
   }
   std::vector<std::string> names;
+  names.reserve(chosen.size());
   for (const scene::Instance* in : chosen) {
     names.push_back(in->name);
   }
@@ -371,16 +283,19 @@ bool scene_sheets(const std::string& path, const Options& o, std::vector<preview
     for (const std::string& c : preview::connected_parameters(in)) {
       const std::string param = c.substr(0, c.find(' '));
       const bool stood_in =
-          std::any_of(o.stand_ins.begin(), o.stand_ins.end(),
+          std::any_of(stand_ins.begin(), stand_ins.end(),
                       [&](const preview::StandIn& s) { return declared_name(s.param) == param; });
       note += (note.empty() ? "; " : ", ") + param + (stood_in ? " a pattern" : " neutral");
     }
     try {
       preview::Preset preset =
-          preview::parse_preset(preview::instance_preset(in, origin, o.stand_ins));
-      sheets->push_back(preset_sheet(names[i], "instance " + scene::quoted(in.name) + ", " + origin,
-                                     std::move(preset), o.shape,
-                                     note.empty() ? "" : note + " (connected in the scene)"));
+          preview::parse_preset(preview::instance_preset(in, origin, stand_ins));
+      const std::string label = "result" + (note.empty() ? "" : note + " (connected in the scene)");
+      sheets->push_back({names[i],
+                         "instance " + scene::quoted(in.name) + ", " + origin,
+                         shape,
+                         1,
+                         {{label, std::move(preset)}}});
       inputs->push_back(path + " " + scene::quoted(in.name));
     } catch (const preview::PresetError& e) {
       err << "stratamix preview: a pattern given with --connect is refused: " << e.what() << '\n';
@@ -390,23 +305,14 @@ bool scene_sheets(const std::string& path, const Options& o, std::vector<preview
   return ok;
 }
 
-}  // namespace
-
-int run_preview(const std::vector<std::string>& args, const std::string& default_plugin,
-                std::ostream& out, std::ostream& err) {
-  Options o;
-  try {
-    o = parse_options(args, default_plugin);
-  } catch (const UsageError& e) {
-    err << "stratamix preview: " << e.what() << '\n' << kPreviewUsage;
-    return 2;
-  }
-
+int run_preview(const CLI::App& app, const Options& o, std::ostream& out, std::ostream& err) {
   // Every sheet and preset is checked before anything is rendered: a bad
   // preset gets its message and no image.
   std::vector<preview::Sheet> sheets;
   std::vector<std::string> inputs;  // what asked for each sheet
   bool bad = false;
+  preview::Shape shape = preview::Shape::sphere;
+  preview::shape_named(o.shape, &shape);
   if (o.presets.empty()) {
     for (preview::Sheet& s : preview::default_sheets()) {
       bool wanted = o.sheets.empty();
@@ -424,21 +330,31 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
         known = known || s.name == name;
       }
       if (!known) {
-        err << "stratamix preview: no sheet named '" << name
-            << "' (blend-modes, color-correct, normals)\n";
+        err << "stratamix preview: no sheet named '" << name << "' ("
+            << names_of(preview::kSheets, ", ") << ")\n";
         bad = true;
       }
     }
   }
+  std::vector<preview::StandIn> stand_ins;
+  for (const std::string& c : o.connect) {
+    const std::optional<preview::StandIn> stand_in = preview::parse_stand_in(c);
+    if (!stand_in) {
+      throw UsageError(
+          "--connect takes PARAMETER=PATTERN, the parameter by its declared name, "
+          "not '" +
+          c + "'");
+    }
+    stand_ins.push_back(*stand_in);
+  }
   for (const std::string& path : o.presets) {
     if (preview::is_scene_path(path)) {
-      bad = !scene_sheets(path, o, &sheets, &inputs, err) || bad;
+      bad = !scene_sheets(path, o, stand_ins, shape, &sheets, &inputs, err) || bad;
       continue;
     }
     try {
       const std::string text = host::read_text_file(path, preview::kMaxPresetBytes);
-      sheets.push_back(preset_sheet(std::filesystem::path(path).stem().string(), "preset " + path,
-                                    preview::parse_preset(text), o.shape));
+      sheets.push_back(preset_sheet(path, preview::parse_preset(text), shape));
       inputs.push_back(path);
     } catch (const preview::PresetError& e) {
       err << "stratamix preview: " << path << ": " << e.what() << '\n';
@@ -453,34 +369,86 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
     return 1;
   }
 
-  try {
-    const host::Plugin plugin(o.plugin);
-    if (plugin.version() != nullptr && plugin.version()() != 1) {
-      throw std::runtime_error(o.plugin + " follows interface version " +
-                               std::to_string(plugin.version()()) + "; the preview knows 1");
+  return with_session(app, o.plugin, err, [&](const host::Session& session) {
+    try {
+      make_output_folder(o.out_dir);
+      preview::SheetLayout layout = preview::layout_for(o.cell != 0         ? o.cell
+                                                        : o.presets.empty() ? 96
+                                                                            : 256);
+      layout.aa = o.aa;
+      layout.cell_pictures = o.cells;
+      for (preview::Sheet& sheet : sheets) {
+        if (!o.presets.empty()) {
+          label_panels(&sheet, session.shader());
+        }
+        render_and_write(sheet, session.shader(), layout, o, out, err);
+      }
+    } catch (const std::runtime_error& e) {
+      err << "stratamix preview: " << e.what() << '\n';
+      return 1;
     }
-    make_output_folder(o.out_dir);
-    // As a renderer does: the library's init before the first call, its exit
-    // after the last.
-    if (plugin.init() != nullptr) {
-      std::int32_t init_request = 0;
-      plugin.init()(nullptr, nullptr, &init_request);
-    }
-    preview::SheetLayout layout =
-        preview::layout_for(o.cell.value_or(o.presets.empty() ? 96 : 256));
-    layout.aa = o.aa;
-    layout.cell_pictures = o.cells;
-    for (const preview::Sheet& sheet : sheets) {
-      render_and_write(sheet, plugin.shader(), layout, o, out, err);
-    }
-    if (plugin.exit() != nullptr) {
-      plugin.exit()();
-    }
-  } catch (const std::runtime_error& e) {
-    err << "stratamix preview: " << e.what() << '\n';
-    return 1;
-  }
-  return 0;
+    return 0;
+  });
+}
+
+}  // namespace
+
+Command add_preview_command(CLI::App& root, std::ostream& out, std::ostream& err) {
+  CLI::App* app = root.add_subcommand(
+      "preview",
+      "Without presets, renders the contact sheets (every blend mode, colour correction, "
+      "normal layering); with presets, renders each preset file, and with scenes each "
+      "strataMix instance in them. Writes NAME.png and NAME.exr "
+      "(the float values) into the output folder.");
+  auto o = std::make_shared<Options>();
+  add_value(app, "--out", &o->out_dir, "the output folder")
+      ->type_name("DIR")
+      ->capture_default_str();
+  add_value(app, "--sheet", &o->sheets,
+            "render only this sheet: " + names_of(preview::kSheets, ", ") + " (again for more)")
+      ->type_name("NAME")
+      ->allow_extra_args(false);
+  add_value(app, "--cell", &o->cell, "pixels per side of a cell (default 96; 256 for a preset)")
+      ->type_name("N")
+      ->check(whole_number(8, 4096));
+  add_value(app, "--shape", &o->shape, "the shape a preset is rendered on")
+      ->type_name("S")
+      ->check(one_of(preview::kShapes))
+      ->capture_default_str();
+  add_value(app, "--aa", &o->aa, "samples per pixel along each axis")
+      ->type_name("N")
+      ->check(whole_number(1, preview::kMaxAa))
+      ->capture_default_str();
+  app->add_flag("--cells", o->cells,
+                "also write each cell of a sheet, with its label, as NAME-NN.png (NN the cell's "
+                "number from 00)");
+  add_value(app, "--threads", &o->threads, "render threads (default: every core)")
+      ->type_name("N")
+      ->check(whole_number(1, 1024));
+  add_plugin_option(app, &o->plugin);
+  add_value(app, "--shader", &o->shaders,
+            "a scene: render only this strataMix instance (again for more)")
+      ->type_name("NAME")
+      ->allow_extra_args(false);
+  add_value(app, "-I", &o->include_dirs,
+            "a scene: a folder $include looks in after the including file's (in order)")
+      ->type_name("DIR")
+      ->allow_extra_args(false);
+  add_value(app, "--connect", &o->connect,
+            "a scene: a preset pattern in place of a connected parameter, layerColor=checker(6)")
+      ->type_name("PARAM=PATTERN")
+      ->allow_extra_args(false);
+  app->add_flag("--force", o->force, "a scene: render an instance with errors as read");
+  app->add_option("presets", o->presets,
+                  "preset files to render, or scenes (SCENE.mi): each strataMix instance in "
+                  "them, a picture each")
+      ->type_name("PRESET");
+  return {app, [app, o, &out, &err] {
+            if (!o->sheets.empty() && !o->presets.empty()) {
+              throw UsageError("give sheets or presets, not both");
+            }
+            return run_preview(*app, *o, out, err);
+          }};
 }
 
 }  // namespace strata::tools

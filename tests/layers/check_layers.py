@@ -14,12 +14,13 @@ import sys
 
 # Lowest first. Folders on one layer may not include each other.
 LAYERS = [
-    ["binding/renderer"],  # the colour and vector types, the renderer interface
+    ["renderer"],  # the colour and vector types, the renderer interface
     ["shader"],  # the records, the field list, the flow and the stages
     ["binding"],  # the plug-in's exports and the Windows lookup
     ["host"],  # the stand-in renderer and the loader
     ["scene"],  # the scene reader and the checks of its instances
     ["bench", "preview"],  # fixtures and benchmarks; the preview library
+    ["describe"],  # the description of the contract, with the preview's lists
     ["serve"],  # the look-development server and its page
     ["tools"],  # the command line
     ["tests", "fuzz"],
