@@ -24,6 +24,11 @@ const Setting* find_setting(const Instance& instance, const ParameterRef& param)
   return nullptr;
 }
 
+std::string place_text(const Location& where, const std::vector<std::string>& files) {
+  return (where.file < files.size() ? files[where.file] : "?") + ":" + std::to_string(where.line) +
+         ":" + std::to_string(where.column);
+}
+
 std::string format_diagnostic(const Diagnostic& d, const std::vector<std::string>& files) {
   std::string text = d.where.file < files.size() ? files[d.where.file] : "?";
   if (d.where.line != 0) {

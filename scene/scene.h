@@ -70,6 +70,9 @@ strataMix_params instance_record(const Instance& instance);
 // The setting of a parameter, or null when the instance leaves it out.
 const Setting* find_setting(const Instance& instance, const ParameterRef& param);
 
+// "scene.mi:12:5", a place as messages name it.
+std::string place_text(const Location& where, const std::vector<std::string>& files);
+
 // "scene.mi:12:5: error: message", or "scene.mi: error: message" for the file
 // as a whole.
 std::string format_diagnostic(const Diagnostic& d, const std::vector<std::string>& files);

@@ -15,10 +15,6 @@ using scene::Instance;
 using scene::Setting;
 using scene::SettingKind;
 
-std::string place(const scene::Location& where, const std::vector<std::string>& files) {
-  return files[where.file] + ":" + std::to_string(where.line) + ":" + std::to_string(where.column);
-}
-
 const char* severity_name(scene::Severity severity) {
   switch (severity) {
     case scene::Severity::error:
@@ -81,8 +77,8 @@ class Report : public scene::SceneSink {
            << '\n';
       return;
     }
-    out_ << place(instance.where, files) << ": strataMix instance " << scene::quoted(instance.name)
-         << '\n';
+    out_ << scene::place_text(instance.where, files) << ": strataMix instance "
+         << scene::quoted(instance.name) << '\n';
     for (const Setting& s : instance.settings) {
       out_ << "    " << declared_name(s.param) << (s.kind == SettingKind::value ? " " : " = ")
            << setting_text(s) << '\n';

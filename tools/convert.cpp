@@ -59,9 +59,7 @@ int scene_to_preset(const ConvertOptions& options, std::ostream& out, std::ostre
         << " has errors: not converted (--force converts it as read)\n";
     return 1;
   }
-  const std::string origin = scene.summary.files[instance.where.file] + ":" +
-                             std::to_string(instance.where.line) + ":" +
-                             std::to_string(instance.where.column);
+  const std::string origin = scene::place_text(instance.where, scene.summary.files);
   const std::string text = preview::instance_preset(instance, origin, stand_ins);
   try {
     preview::parse_preset(text);

@@ -268,9 +268,7 @@ bool scene_sheets(const std::string& path, const Options& o,
   names = preview::picture_names(names);
   for (std::size_t i = 0; i < chosen.size(); ++i) {
     const scene::Instance& in = *chosen[i];
-    const std::string origin = scene.summary.files[in.where.file] + ":" +
-                               std::to_string(in.where.line) + ":" +
-                               std::to_string(in.where.column);
+    const std::string origin = scene::place_text(in.where, scene.summary.files);
     if (in.errors > 0 && !o.force) {
       err << "stratamix preview: " << scene::quoted(in.name) << " (" << origin
           << ") has errors: not rendered (--force renders it as read)\n";
