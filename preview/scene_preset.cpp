@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <istream>
 #include <set>
 
 #include "preset.h"
 #include "scene_writer.h"
+#include "text_input.h"
 
 namespace strata::preview {
 namespace {
@@ -23,6 +25,33 @@ std::string target_text(const scene::Setting& s) {
 std::string preset_name(const ParameterRef& param) {
   std::string name(param.field->name);
   return param.field->slots > 1 ? name + "[" + std::to_string(param.slot) + "]" : name;
+}
+
+// The text of a preset's line after its '=', up to a comment: the pattern
+// as its author wrote it.
+std::string assigned_text(const std::string& preset, int line) {
+  host::TextView view(preset);
+  std::istream in(&view);
+  host::LineReader lines(in, kMaxPresetBytes);
+  host::TextLine l;
+  while (lines.next(&l)) {
+    if (l.number == line) {
+      std::string_view text = l.text.substr(std::min(l.text.find('=') + 1, l.text.size()));
+      text = text.substr(0, text.find('#'));
+      const auto first = text.find_first_not_of(" \t");
+      const auto last = text.find_last_not_of(" \t");
+      return first == std::string_view::npos ? ""
+                                             : std::string(text.substr(first, last - first + 1));
+    }
+  }
+  return "";
+}
+
+// One parameter of `from` into `record`, the rest of it as it was.
+void take_value(strataMix_params* record, const strataMix_params& from, const ParameterRef& param) {
+  std::memcpy(reinterpret_cast<unsigned char*>(record) + param.offset(),
+              reinterpret_cast<const unsigned char*>(&from) + param.offset(),
+              slot_size(field_type(*param.field)));
 }
 
 }  // namespace
@@ -64,9 +93,7 @@ std::string instance_preset(const scene::Instance& instance, const std::string& 
   set_preview_defaults(&neutral);
   for (const scene::Setting& s : instance.settings) {
     if (s.kind != scene::SettingKind::value) {
-      std::memcpy(reinterpret_cast<unsigned char*>(&record) + s.param.offset(),
-                  reinterpret_cast<const unsigned char*>(&neutral) + s.param.offset(),
-                  slot_size(field_type(*s.param.field)));
+      take_value(&record, neutral, s.param);
     }
   }
   std::string text = "# strataMix instance " + scene::quoted(instance.name) + ", from " + origin +
@@ -124,6 +151,30 @@ std::vector<std::string> picture_names(const std::vector<std::string>& instance_
     out.push_back(name);
   }
   return out;
+}
+
+std::string preset_block(const std::string& text, const Preset& preset, std::string_view name) {
+  host::Host host;
+  set_preview_defaults(&host.params());
+  apply_preset(preset, &host);
+  // A pattern exists only in the preview: the block gives its parameter the
+  // preview's neutral value and says what to connect.
+  strataMix_params record = host.params();
+  strataMix_params neutral{};
+  set_preview_defaults(&neutral);
+  std::vector<scene::BlockNote> notes;
+  for (const Assignment& a : preset.assignments) {
+    if (!a.pattern) {
+      continue;
+    }
+    for (std::uint32_t slot = a.slot.value_or(0); slot < (a.slot ? *a.slot + 1 : a.field->slots);
+         ++slot) {
+      const ParameterRef param{a.field, slot};
+      take_value(&record, neutral, param);
+      notes.push_back({param, "connected in the preview to " + assigned_text(text, a.line)});
+    }
+  }
+  return scene::shader_block(name, record, notes);
 }
 
 }  // namespace strata::preview

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fields.h"
+#include "preset.h"
 #include "scene.h"
 
 namespace strata::preview {
@@ -42,6 +43,13 @@ std::vector<std::string> connected_parameters(const scene::Instance& instance);
 // slot of a layer array as layerWeight[3]), in record order.
 std::string instance_preset(const scene::Instance& instance, const std::string& origin,
                             const std::vector<StandIn>& stand_ins = {});
+
+// The shader block of a preset (`text`, as `preset` was parsed from it),
+// through the one writer of a block: every parameter as the preset gives it
+// over the preview's neutral values. A pattern exists only in the preview:
+// its parameter gets the neutral value and a note of what to connect.
+// Throws scene::BlockError for a value the block cannot say.
+std::string preset_block(const std::string& text, const Preset& preset, std::string_view name);
 
 // File names (without their extension) for the pictures of instances, in
 // the order given: each name with every byte but a letter, a digit, '-' and

@@ -1,8 +1,5 @@
 #include "convert.h"
 
-#include <algorithm>
-#include <cstring>
-#include <istream>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -71,26 +68,6 @@ int scene_to_preset(const ConvertOptions& options, std::ostream& out, std::ostre
   return 0;
 }
 
-// The text of a preset's line after its '=', up to a comment: the pattern
-// as its author wrote it.
-std::string assigned_text(const std::string& preset, int line) {
-  host::TextView view(preset);
-  std::istream in(&view);
-  host::LineReader lines(in, preview::kMaxPresetBytes);
-  host::TextLine l;
-  while (lines.next(&l)) {
-    if (l.number == line) {
-      std::string_view text = l.text.substr(std::min(l.text.find('=') + 1, l.text.size()));
-      text = text.substr(0, text.find('#'));
-      const auto first = text.find_first_not_of(" \t");
-      const auto last = text.find_last_not_of(" \t");
-      return first == std::string_view::npos ? ""
-                                             : std::string(text.substr(first, last - first + 1));
-    }
-  }
-  return "";
-}
-
 int preset_to_block(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
   std::string text;
   preview::Preset preset;
@@ -104,30 +81,8 @@ int preset_to_block(const ConvertOptions& options, std::ostream& out, std::ostre
     err << options.input << ": " << e.what() << '\n';
     return 1;
   }
-  host::Host host;
-  preview::set_preview_defaults(&host.params());
-  preview::apply_preset(preset, &host);
-  // A pattern exists only in the preview: the block gives its parameter the
-  // preview's neutral value and says what to connect.
-  strataMix_params record = host.params();
-  strataMix_params neutral{};
-  preview::set_preview_defaults(&neutral);
-  std::vector<scene::BlockNote> notes;
-  for (const preview::Assignment& a : preset.assignments) {
-    if (!a.pattern) {
-      continue;
-    }
-    for (std::uint32_t slot = a.slot.value_or(0); slot < (a.slot ? *a.slot + 1 : a.field->slots);
-         ++slot) {
-      const ParameterRef param{a.field, slot};
-      std::memcpy(reinterpret_cast<unsigned char*>(&record) + param.offset(),
-                  reinterpret_cast<const unsigned char*>(&neutral) + param.offset(),
-                  slot_size(field_type(*a.field)));
-      notes.push_back({param, "connected in the preview to " + assigned_text(text, a.line)});
-    }
-  }
   try {
-    out << scene::shader_block(options.name, record, notes);
+    out << preview::preset_block(text, preset, options.name);
   } catch (const scene::BlockError& e) {
     err << "stratamix convert: " << options.input << ": " << e.what() << '\n';
     return 1;
