@@ -28,19 +28,26 @@ int scene_to_preset(const ConvertOptions& options, std::ostream& out, std::ostre
   scene::ReadOptions read;
   read.include_dirs = options.include_dirs;
   const scene::Scene scene = scene::read_scene(options.input, disk, read);
-  for (const scene::Diagnostic& d : scene.diagnostics) {
-    err << scene::format_diagnostic(d, scene.summary.files) << '\n';
-  }
-  if (scene.summary.unreadable) {
-    return 2;
-  }
   std::vector<const scene::Instance*> chosen;
+  std::int64_t chosen_number = -1;
   std::string names;
-  for (const scene::Instance& in : scene.instances) {
+  for (std::size_t i = 0; i < scene.instances.size(); ++i) {
+    const scene::Instance& in = scene.instances[i];
     names += (names.empty() ? "" : ", ") + scene::quoted(in.name);
     if (options.shader.empty() || in.name == options.shader) {
       chosen.push_back(&in);
+      chosen_number = static_cast<std::int64_t>(i);
     }
+  }
+  // The problems of the scene as a whole and of the instance converted,
+  // once there is one: another instance's errors are `check`'s business.
+  for (const scene::Diagnostic& d : scene.diagnostics) {
+    if (d.instance < 0 || (chosen.size() == 1 && d.instance == chosen_number)) {
+      err << scene::format_diagnostic(d, scene.summary.files) << '\n';
+    }
+  }
+  if (scene.summary.unreadable) {
+    return 2;
   }
   if (chosen.size() != 1) {
     err << "stratamix convert: " << options.input

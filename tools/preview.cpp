@@ -234,19 +234,26 @@ bool scene_sheets(const std::string& path, const Options& o,
   scene::ReadOptions read;
   read.include_dirs = o.include_dirs;
   const scene::Scene scene = scene::read_scene(path, disk, read);
-  for (const scene::Diagnostic& d : scene.diagnostics) {
-    err << scene::format_diagnostic(d, scene.summary.files) << '\n';
-  }
-  if (scene.summary.unreadable) {
-    return false;
-  }
   bool ok = true;
   std::vector<const scene::Instance*> chosen;
-  for (const scene::Instance& in : scene.instances) {
+  std::vector<bool> wanted(scene.instances.size());
+  for (std::size_t i = 0; i < scene.instances.size(); ++i) {
+    const scene::Instance& in = scene.instances[i];
     if (o.shaders.empty() ||
         std::find(o.shaders.begin(), o.shaders.end(), in.name) != o.shaders.end()) {
       chosen.push_back(&in);
+      wanted[i] = true;
     }
+  }
+  // The problems of the scene as a whole and of the instances rendered:
+  // another instance's errors are `check`'s business, not this picture's.
+  for (const scene::Diagnostic& d : scene.diagnostics) {
+    if (d.instance < 0 || wanted[static_cast<std::size_t>(d.instance)]) {
+      err << scene::format_diagnostic(d, scene.summary.files) << '\n';
+    }
+  }
+  if (scene.summary.unreadable) {
+    return false;
   }
   for (const std::string& name : o.shaders) {
     if (std::none_of(chosen.begin(), chosen.end(),

@@ -172,3 +172,14 @@ foreach(force "" "--force")
     message(FATAL_ERROR "an instance with errors, --force: status ${status}\n${out}${err}")
   endif()
 endforeach()
+
+# --shader renders the instance named, with its own problems alone: the
+# other instances' errors neither show nor stop it.
+file(REMOVE_RECURSE ${WORK}/chosen)
+execute_process(COMMAND ${STRATAMIX} preview --cell 8 --aa 1 --out ${WORK}/chosen
+                        --shader flat_grey ${SCENES}/mistakes.mi
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+set(flat_grey_err "${SCENES}/mistakes.mi:23:1: warning: contrast is left out, so the colour correction reads it as 0: every channel becomes 0.31\n")
+if(NOT status EQUAL 0 OR NOT err STREQUAL flat_grey_err OR NOT EXISTS ${WORK}/chosen/flat_grey.png)
+  message(FATAL_ERROR "--shader flat_grey: status ${status}\n${out}${err}\nexpected:\n${flat_grey_err}")
+endif()
