@@ -100,7 +100,7 @@ fs::path resolved(const SceneFolder& folder, const std::string& name) {
   }
   const fs::path root = real_root(folder);
   std::error_code ec;
-  const fs::path path = fs::canonical(root / asked, ec);
+  fs::path path = fs::canonical(root / asked, ec);
   if (ec || !inside(root, path)) {
     throw Refusal{404, "no scene '" + name + "' in the scenes folder"};
   }
