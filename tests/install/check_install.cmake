@@ -80,7 +80,7 @@ endif()
 # plug-in, a folder of scenes given: it says where it listens, and is
 # stopped after a while.
 if(SERVE)
-  execute_process(COMMAND ${PREFIX}/bin/stratamix serve --port 0 --scenes ${scenes} TIMEOUT 3
+  execute_process(COMMAND ${PREFIX}/bin/stratamix serve --port 0 --scenes ${scenes} TIMEOUT 6
                   RESULT_VARIABLE status OUTPUT_VARIABLE said ERROR_VARIABLE errors)
   if(NOT said MATCHES "^stratamix serve: http://127\\.0\\.0\\.1:[0-9]+/\n")
     message(FATAL_ERROR "installed stratamix serve: ${status}\n${said}${errors}")
