@@ -71,13 +71,18 @@ if(NOT DEFINED WORK)
   return()
 endif()
 
+# unpack(ARCHIVE): unpacks the archive into WORK, or fails.
+function(unpack archive)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${archive} WORKING_DIRECTORY ${WORK}
+                  RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "cannot unpack ${archive}")
+  endif()
+endfunction()
+
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
-execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${ARCHIVE} WORKING_DIRECTORY ${WORK}
-                RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "cannot unpack ${name}")
-endif()
+unpack(${ARCHIVE})
 set(unpacked ${WORK}/${top})
 
 # The unpacked tool, with no --plugin, answers through the unpacked plug-in.
@@ -112,11 +117,7 @@ if(DEFINED PYTHON)
 endif()
 # The porter's one command, from the unpacked pack, on the pack's own answers.
 if(DEFINED CONFORMANCE AND DEFINED PYTHON)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${CONFORMANCE} WORKING_DIRECTORY ${WORK}
-                  RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "cannot unpack ${CONFORMANCE}")
-  endif()
+  unpack(${CONFORMANCE})
   set(pack ${WORK}/${conformance_top})
   foreach(model wide single)
     execute_process(COMMAND ${PYTHON} check.py --model ${model} answers-${model}.jsonl
