@@ -2,10 +2,10 @@
 # Builds a fuzz preset and runs each fuzzer for a bounded time, starting from
 # the checked-in seeds: strata_fuzz on the plug-in, preset_fuzz on the
 # preset parser, which stratamix serve runs on text from the network, and
-# eval_fuzz on stratamix eval's case lines. A finding is kept in
+# eval_fuzz on stratamix eval's case lines, scene_fuzz on the scene reader. A finding is kept in
 # build/PRESET/findings/ and fails the run; replay it with
 # build/PRESET/bin/strata_fuzz FILE (preset_fuzz for a preset- finding,
-# eval_fuzz for an eval- one).
+# eval_fuzz for an eval- one, scene_fuzz for a scene- one).
 #
 #   fuzz/run.sh [fuzz|fuzz-single] [SECONDS]      (defaults: fuzz, 60 each)
 set -euo pipefail
@@ -41,4 +41,6 @@ run strata_fuzz "$build/corpus" "" fuzz/corpus || status=1
 # corners beside them.
 run preset_fuzz "$build/preset-corpus" preset- fuzz/preset_corpus preview/presets || status=1
 run eval_fuzz "$build/eval-corpus" eval- fuzz/eval_corpus || status=1
+# The small scenes of the reader's tests are the scene reader's seeds.
+run scene_fuzz "$build/scene-corpus" scene- tests/scene || status=1
 exit "$status"

@@ -6,6 +6,11 @@
 //   GET  /                 the page (its script and style at /app.js, /style.css)
 //   GET  /api/fields       the field list, the modes, patterns, ray types, limits (JSON)
 //   POST /api/parse        a preset -> its assignments (JSON), or 400 with the message
+//   POST /api/block?name=N a preset -> its shader block (JSON)
+//   GET  /api/scenes       the scenes of the --scenes folder (JSON)
+//   GET  /api/scene?name=SCENE[&shader=INSTANCE]
+//                          a scene's strataMix instances, or one of them
+//                          as a preset's assignments (JSON)
 //   POST /api/render?shape=sphere&size=256&aa=2&ray=eye&token=T
 //                          a preset -> the picture (PNG), with its figures in
 //                          X-Render-Seconds and X-Samples; a newer render
@@ -26,6 +31,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host.h"
 #include "render_pool.h"
@@ -50,6 +56,10 @@ struct Options {
   unsigned request_seconds = 10;
   // Seconds for the client to take an answer.
   unsigned answer_seconds = 30;
+  // The folder whose scenes the page may open (empty: none), and the
+  // folders their includes are looked for in.
+  std::string scenes;
+  std::vector<std::string> include_dirs;
 };
 
 class Server {
