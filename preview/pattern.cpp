@@ -150,12 +150,15 @@ Value pattern_value(const Pattern& p, float u, float v, strataMix_vector normal)
   return {};
 }
 
+const SurfacePoint& surface_point(const mi_state& state) {
+  static const SurfacePoint kOrigin{};
+  const void* context = host::sample_of(state).context;
+  return context != nullptr ? *static_cast<const SurfacePoint*>(context) : kOrigin;
+}
+
 host::Connection pattern_connection(Pattern p, FieldType kind) {
   return [p = std::move(p), kind](mi_state& state, void* value) {
-    // A sample that does not say where it lies is taken at the origin.
-    const void* context = host::sample_of(state).context;
-    const SurfacePoint at =
-        context != nullptr ? *static_cast<const SurfacePoint*>(context) : SurfacePoint{};
+    const SurfacePoint& at = surface_point(state);
     const Value v = pattern_value(p, at.u, at.v, state.normal);
     std::memcpy(value, v.data(), slot_size(kind));
   };

@@ -22,11 +22,31 @@ enum class PatternKind {
 };
 
 // Where a sample lies on the surface. The renderer hands it to the patterns
-// as the sample's context, which the host passes on untouched.
+// and textures as the sample's context, which the host passes on untouched;
+// the shader never sees it, and the renderer's state keeps the layout the
+// plug-in is compiled against.
 struct SurfacePoint {
   float u = 0.0f;
   float v = 0.0f;
+  // The footprint: how far u and v move from this sample to the next one
+  // across (x) and down (y). Textures are filtered over it; 0 is a point.
+  float dudx = 0.0f;
+  float dvdx = 0.0f;
+  float dudy = 0.0f;
+  float dvdy = 0.0f;
+  // Where the sample lies on the object.
+  strataMix_vector position{0.0f, 0.0f, 0.0f};
+  // The sample's frame, each of unit length and at right angles: the surface
+  // normal as the renderer hands it in, and the tangent and bitangent along
+  // +u and +v, in which a normal map is read.
+  strataMix_vector normal{0.0f, 0.0f, 1.0f};
+  strataMix_vector tangent{1.0f, 0.0f, 0.0f};
+  strataMix_vector bitangent{0.0f, 1.0f, 0.0f};
 };
+
+// The point of the sample a connection is evaluated for; a sample that does
+// not say where it lies is taken at the origin, facing +z.
+const SurfacePoint& surface_point(const mi_state& state);
 
 // One value of a parameter's type: a colour's four channels, a vector's
 // three components or one float, in the first words.
