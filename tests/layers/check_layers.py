@@ -19,7 +19,7 @@ LAYERS = [
     ["binding"],  # the plug-in's exports and the Windows lookup
     ["host"],  # the stand-in renderer and the loader
     ["bench", "preview"],  # fixtures and benchmarks; the preview library
-    ["serve"],  # the look-development server and its page
+    ["bake", "serve"],  # baking looks into maps on a mesh; the look-development server
     ["tools"],  # the command line
     ["tests", "fuzz"],
 ]
