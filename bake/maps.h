@@ -22,6 +22,7 @@ struct MapView {
 
 // Where the padding reaches: the coverage dilated by `padding` texels in
 // each direction (a square around every covered texel); non-zero inside.
+// With a padding of 0 it reads the coverage's own memory.
 OIIO::ImageBuf padding_reach(const float* coverage, int size, int padding);
 
 // Grows the map's islands into the reach. A texel the mesh covers keeps its
