@@ -47,13 +47,20 @@ OIIO::TextureOpt::Wrap oiio_wrap(TextureWrap wrap) {
   return OIIO::TextureOpt::WrapPeriodic;
 }
 
-// OpenImageIO's messages may run over several lines; a diagnostic is one.
-std::string one_line(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
-    text.pop_back();
+// OpenImageIO's first reason (it may give the same one again, worded
+// otherwise, on further lines), with the folder a confined path lies in
+// left out: the page's user need not learn where the server keeps it.
+std::string first_reason(const std::string& text, const TextureFolder& folder) {
+  std::string reason = text.substr(0, text.find('\n'));
+  if (folder.confined) {
+    std::error_code ec;
+    const std::string root = fs::weakly_canonical(folder.base, ec).string() + "/";
+    for (std::size_t at = reason.find(root); !ec && at != std::string::npos;
+         at = reason.find(root, at)) {
+      reason.erase(at, root.size());
+    }
   }
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  return text.empty() ? "OpenImageIO gave no reason" : text;
+  return reason.empty() ? "OpenImageIO gave no reason" : reason;
 }
 
 // Whether `real` lies below `root`, both canonical: root's components come
@@ -180,7 +187,7 @@ host::Connection TextureFiles::connect(const TextureInput& input, FieldType type
   // Only a regular file is read: a folder is no image, and a FIFO or a
   // device would be read for ever.
   if (fs::exists(status) && !fs::is_regular_file(status)) {
-    throw PresetError(line, named(input) + ": " + path.string() + " is not a regular file" +
+    throw PresetError(line, named(input) + ": not a regular file" +
                                 (fs::is_directory(status) ? " (a folder)" : ""));
   }
   OIIO::TextureSystem& ts = texture_system();
@@ -189,7 +196,7 @@ host::Connection TextureFiles::connect(const TextureInput& input, FieldType type
   ts.invalidate(name, false);
   OIIO::ImageSpec spec;
   if (!ts.get_imagespec(name, 0, spec)) {
-    throw PresetError(line, named(input) + ": " + one_line(ts.geterror()));
+    throw PresetError(line, named(input) + ": " + first_reason(ts.geterror(), folder_));
   }
   if (spec.width > kMaxTextureSide || spec.height > kMaxTextureSide || spec.depth > 1) {
     throw PresetError(line, named(input) + ": " + std::to_string(spec.width) + " x " +
