@@ -248,9 +248,13 @@ preview::SurfacePoint surface_at_sample(const Mesh& mesh, const Tile& tile, cons
   }
   // The tangent made square to the normal; where the UVs gave none, one
   // from the normal alone, as a bump pattern builds its frame.
+  // A tangent that lies (almost) along the normal leaves too little to make
+  // square: its remainder's direction would be rounding.
   Vec tangent = interpolate(mesh.tangents, t, b);
+  const double given_length = std::sqrt(dot(tangent, tangent));
   tangent = tangent - dot(n, tangent) * n;
-  if (!finite(tangent) || !unit(&tangent)) {
+  if (!finite(tangent) || !(std::sqrt(dot(tangent, tangent)) > 1e-6 * given_length) ||
+      !unit(&tangent)) {
     const Vec up = std::fabs(n.y) < 0.999 ? Vec{0.0, 1.0, 0.0} : Vec{1.0, 0.0, 0.0};
     tangent = cross(up, n);
     unit(&tangent);
