@@ -93,15 +93,6 @@ std::optional<TextureWrap> wrap_named(std::string_view name) {
   return std::nullopt;
 }
 
-std::string_view wrap_name(TextureWrap wrap) {
-  for (const TextureWrapName& w : kTextureWraps) {
-    if (w.wrap == wrap) {
-      return w.name;
-    }
-  }
-  return "?";
-}
-
 // "y up" or "y down", with any blanks between the words.
 std::optional<bool> y_down_named(std::string_view arg) {
   if (arg.empty() || arg[0] != 'y') {
@@ -121,6 +112,15 @@ std::optional<bool> y_down_named(std::string_view arg) {
 }
 
 }  // namespace
+
+std::string_view texture_wrap_name(TextureWrap wrap) {
+  for (const TextureWrapName& w : kTextureWraps) {
+    if (w.wrap == wrap) {
+      return w.name;
+    }
+  }
+  return "?";
+}
 
 bool is_texture_call(std::string_view value) {
   const std::string_view name = call_name(value);
@@ -205,7 +205,7 @@ std::string texture_call_text(const TextureInput& input) {
     text += c;
   }
   text += "\", ";
-  text += wrap_name(input.wrap);
+  text += texture_wrap_name(input.wrap);
   if (input.normal_map) {
     text += input.y_down ? ", y down" : ", y up";
   } else {

@@ -41,6 +41,8 @@ inline constexpr std::array kTextureWraps = {
     TextureWrapName{TextureWrap::mirror, "mirror"},
 };
 
+std::string_view texture_wrap_name(TextureWrap wrap);
+
 // A path is as long as a file system allows, and no longer.
 inline constexpr std::size_t kMaxTexturePath = 4096;
 

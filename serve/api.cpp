@@ -97,6 +97,18 @@ json pattern_json(const preview::Pattern& p, FieldType type) {
   return out;
 }
 
+json texture_json(const preview::TextureInput& t) {
+  json out{{"kind", t.normal_map ? "normalmap" : "texture"},
+           {"path", t.path},
+           {"wrap", std::string(preview::texture_wrap_name(t.wrap))}};
+  if (t.normal_map) {
+    out["y"] = t.y_down ? "down" : "up";
+  } else {
+    out["colorspace"] = t.srgb ? "srgb" : "linear";
+  }
+  return out;
+}
+
 }  // namespace
 
 bool ray_type_named(std::string_view name, std::int32_t* code) {
@@ -115,7 +127,7 @@ std::string float_text(float f) {
   return {text, result.ptr};
 }
 
-std::string fields_json() {
+std::string fields_json(const std::vector<std::string>& textures) {
   json fields = json::array();
   for (const Field& f : kRecordFields) {
     json neutral = json::array();
@@ -149,7 +161,8 @@ std::string fields_json() {
       {"patterns", {"checker", "noise", "ramp", "bump"}},
       {"rays", rays},
       {"shapes", {"sphere", "swatch"}},
-      {"limits", {{"size", kMaxSize}, {"aa", kMaxAa}, {"calls", kMaxCalls}, {"body", kMaxBody}}}};
+      {"limits", {{"size", kMaxSize}, {"aa", kMaxAa}, {"calls", kMaxCalls}, {"body", kMaxBody}}},
+      {"textures", textures}};
   return doc.dump();
 }
 
@@ -159,7 +172,9 @@ std::string preset_json(const preview::Preset& preset) {
     json entry{{"line", a.line}, {"name", std::string(a.field->name)}};
     entry["slot"] = a.slot ? json(*a.slot) : json(nullptr);
     const FieldType type = field_type(*a.field);
-    if (a.pattern) {
+    if (a.texture) {
+      entry["texture"] = texture_json(*a.texture);
+    } else if (a.pattern) {
       entry["pattern"] = pattern_json(*a.pattern, type);
     } else if (type == FieldType::integer) {
       entry["integer"] = a.integer;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "preset.h"
 #include "renderer.h"
@@ -45,14 +46,15 @@ bool ray_type_named(std::string_view name, std::int32_t* code);
 std::string float_text(float f);
 
 // {"fields": [...], "modes": [...], "patterns": [...], "rays": [...],
-//  "shapes": [...], "limits": {...}}: each field with its name, kind, type,
-// stage, slots, description, useful range, what zero means and its neutral
-// value.
-std::string fields_json();
+//  "shapes": [...], "limits": {...}, "textures": [...]}: each field with its
+// name, kind, type, stage, slots, description, useful range, what zero
+// means and its neutral value; the textures, the images a preset may name.
+std::string fields_json(const std::vector<std::string>& textures = {});
 
 // {"assignments": [...]}: each with its line, name, slot (null for every
 // slot), and either "integer", "value" (the numbers as a preset writes them)
-// or "pattern" (kind, frequency, axis, height, stops).
+// or "pattern" (kind, frequency, axis, height, stops), or "texture" (kind
+// texture or normalmap, path, wrap, and colorspace or y).
 std::string preset_json(const preview::Preset& preset);
 
 // {"error": message}, and "line" where the message concerns one line of a

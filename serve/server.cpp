@@ -8,6 +8,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "preset.h"
 #include "render.h"
 #include "render_queue.h"
+#include "textures.h"
 
 namespace strata::serve {
 namespace {
@@ -108,6 +110,16 @@ preview::Preset parsed(const std::string& text) {
   }
 }
 
+// Where a server started without a textures folder sends texture calls.
+class NoTextures final : public preview::TextureSource {
+ public:
+  host::Connection connect(const preview::TextureInput& input, FieldType, int line) override {
+    throw preview::PresetError(line, "texture \"" + input.path +
+                                         "\": this server reads no textures (stratamix serve "
+                                         "--textures DIR names the folder they come from)");
+  }
+};
+
 std::string encode_png(OIIO::ImageBuf image) {
   std::vector<unsigned char> bytes;
   OIIO::Filesystem::IOVecOutput out(bytes);
@@ -137,6 +149,7 @@ const char* status_message(int status) {
 struct Server::Impl {
   Impl(host::ShaderFn shader_fn, const Options& options)
       : shader(shader_fn),
+        textures(options.textures),
         renders(options.renders != 0 ? options.renders : preview::render_threads()),
         queue(renders, options.waiting) {}
 
@@ -146,6 +159,7 @@ struct Server::Impl {
              const httplib::ContentReader& reader) const;
 
   host::ShaderFn shader;
+  std::string textures;  // the folder, or empty
   unsigned renders;
   mutable RenderQueue queue;
   httplib::Server http;
@@ -172,7 +186,15 @@ void Server::Impl::render(const httplib::Request& req, httplib::Response& res,
     }
     const auto h = std::make_unique<host::Host>();
     preview::set_preview_defaults(&h->params());
-    preview::apply_preset(preset, h.get());
+    // A texture is opened before the render: a bad one is the preset's 400.
+    preview::TextureFiles files({textures, true});
+    NoTextures none;
+    try {
+      preview::apply_preset(
+          preset, h.get(), textures.empty() ? static_cast<preview::TextureSource*>(&none) : &files);
+    } catch (const preview::PresetError& e) {
+      throw Refusal{400, e.what(), e.line};
+    }
     const auto start = std::chrono::steady_clock::now();
     const preview::Frame frame = preview::render_frame(*h, shader, view, preview::render_threads());
     const double seconds =
@@ -220,8 +242,12 @@ Server::Server(host::ShaderFn shader, const Options& options)
       {{"X-Content-Type-Options", "nosniff"},
        {"Content-Security-Policy", "default-src 'self'; img-src 'self' blob:; object-src 'none'"}});
 
-  http.Get("/api/fields", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(fields_json(), "application/json");
+  // The folder's images as they are now: one added while the page is open
+  // shows at its next reading.
+  http.Get("/api/fields", [&m](const httplib::Request&, httplib::Response& res) {
+    res.set_content(fields_json(m.textures.empty() ? std::vector<std::string>{}
+                                                   : preview::texture_names(m.textures)),
+                    "application/json");
   });
   http.Post("/api/render",
             [&m](const httplib::Request& req, httplib::Response& res,
@@ -268,6 +294,10 @@ Server::Server(host::ShaderFn shader, const Options& options)
         refuse(res, {500, message});
       });
 
+  std::error_code ec;
+  if (!options.textures.empty() && !std::filesystem::is_directory(options.textures, ec)) {
+    throw std::runtime_error("the textures folder " + options.textures + " is not a folder");
+  }
   m.host = options.bind;
   if (options.port == 0) {
     m.port = http.bind_to_any_port(options.bind);

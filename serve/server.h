@@ -4,14 +4,16 @@
 // preview` give the same pixels.
 //
 //   GET  /                 the page (its script and style at /app.js, /style.css)
-//   GET  /api/fields       the field list, the modes, patterns, ray types, limits (JSON)
+//   GET  /api/fields       the field list, the modes, patterns, ray types, limits and
+//                          the images of the textures folder (JSON)
 //   POST /api/parse        a preset -> its assignments (JSON), or 400 with the message
 //   POST /api/render?shape=sphere&size=256&aa=2&ray=eye
 //                          a preset -> the picture (PNG), with its figures in
 //                          X-Render-Seconds and X-Samples
 //
 // Errors are JSON, {"error": message} ("line" for a preset's line): 400 for a
-// bad preset or render option, 404 for any other path, 413 for a body over
+// bad preset or render option (a texture outside the textures folder too),
+// 404 for any other path, 413 for a body over
 // kMaxBody, 503 when the renders running and waiting are as many as allowed.
 #ifndef STRATAMIX_SERVE_SERVER_H
 #define STRATAMIX_SERVE_SERVER_H
@@ -33,11 +35,15 @@ struct Options {
   unsigned renders = 0;
   // Renders that may wait for a place; beyond them a render gets 503.
   unsigned waiting = 32;
+  // The folder textures come from (the page names them relative to it);
+  // empty: none do.
+  std::string textures;
 };
 
 class Server {
  public:
-  // Binds the address; throws std::runtime_error when it cannot. `shader`
+  // Binds the address; throws std::runtime_error when it cannot, or when
+  // the textures folder is not a folder. `shader`
   // must stay loaded while the server runs.
   Server(host::ShaderFn shader, const Options& options);
   ~Server();

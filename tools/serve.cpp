@@ -17,12 +17,13 @@
 namespace strata::tools {
 
 const char kServeUsage[] =
-    "usage: stratamix serve [--port N] [--bind ADDRESS] [--plugin PATH]\n"
+    "usage: stratamix serve [--port N] [--bind ADDRESS] [--textures DIR] [--plugin PATH]\n"
     "  Serves the look-development page: a control for every parameter and the\n"
     "  preview's picture, rendered live. Stops on Ctrl-C (SIGINT) or SIGTERM.\n"
     "  --port N        the port (default 8077; 0: any free port)\n"
     "  --bind ADDRESS  the address to listen on (default 127.0.0.1, this machine\n"
     "                  alone)\n"
+    "  --textures DIR  the folder the page's textures come from (none without it)\n"
     "  --plugin PATH   the plug-in to load\n";
 
 namespace {
@@ -41,7 +42,7 @@ Settings parse_settings(const std::vector<std::string>& args, const std::string&
   s.plugin = default_plugin;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a != "--port" && a != "--bind" && a != "--plugin") {
+    if (a != "--port" && a != "--bind" && a != "--textures" && a != "--plugin") {
       throw UsageError(a.rfind("--", 0) == 0 ? "unknown option " + a
                                              : "unexpected argument '" + a + "'");
     }
@@ -58,6 +59,8 @@ Settings parse_settings(const std::vector<std::string>& args, const std::string&
       s.server.port = port;
     } else if (a == "--bind") {
       s.server.bind = value;
+    } else if (a == "--textures") {
+      s.server.textures = value;
     } else {
       s.plugin = value;
     }
