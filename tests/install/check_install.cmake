@@ -9,6 +9,11 @@ set(expected
   lib/strataMix/strataMix.so
   share/doc/strataMix/LICENSE
   share/doc/strataMix/README.md)
+if(EXAMPLES)
+  list(APPEND expected share/strataMix/examples/layered-bumps.preset
+       share/strataMix/examples/overlay-checker.preset share/strataMix/examples/vase.obj)
+  list(SORT expected)
+endif()
 
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}

@@ -8,6 +8,11 @@ set(docs include/strataMix/strataMix.h include/strataMix/strataMix.mi
          include/strataMix/strataMix_types.h share/doc/strataMix/LICENSE
          share/doc/strataMix/README.md)
 set(linux-x86_64 bin/stratamix lib/strataMix/strataMix.so ${docs})
+# EXAMPLES: the tool was built with the preview, which ships the examples.
+if(EXAMPLES)
+  list(APPEND linux-x86_64 share/strataMix/examples/layered-bumps.preset
+       share/strataMix/examples/overlay-checker.preset share/strataMix/examples/vase.obj)
+endif()
 set(windows-x86 bin/stratamix.exe lib/strataMix/strataMix.dll ${docs})
 set(linux-powerpc bin/stratamix lib/strataMix/strataMix.so ${docs})
 
