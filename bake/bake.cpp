@@ -1,8 +1,9 @@
 #include "bake.h"
 
 #include <algorithm>
-#include <cstring>
 #include <thread>
+
+#include "fields.h"
 
 namespace strata::bake {
 namespace {
@@ -22,7 +23,8 @@ float dot(const strataMix_vector& a, const strataMix_vector& b) {
 }
 
 bool same_bits(const strataMix_vector& a, const strataMix_vector& b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
+  return float_bits(a.x) == float_bits(b.x) && float_bits(a.y) == float_bits(b.y) &&
+         float_bits(a.z) == float_bits(b.z);
 }
 
 // The normal n in the sample's tangent frame. The surface normal itself,

@@ -81,7 +81,7 @@ std::vector<std::string> channel_names(int channels) {
 }
 
 OIIO::ImageSpec map_spec(const MapView& map, const MapMetadata& metadata, int channels,
-                         OIIO::TypeDesc format) {
+                         const OIIO::TypeDesc& format) {
   OIIO::ImageSpec spec(map.size, map.size, channels, format);
   spec.channelnames = channel_names(channels);
   spec.alpha_channel = channels == 4 ? 3 : -1;
@@ -151,8 +151,9 @@ std::vector<std::string> PendingFiles::commit() {
     std::error_code ec;
     std::filesystem::rename(temporary, final_path, ec);
     if (ec) {
-      throw std::runtime_error("cannot rename " + temporary + " to " + final_path + ": " +
-                               ec.message());
+      std::string message = "cannot rename " + temporary;
+      message += " to " + final_path + ": " + ec.message();
+      throw std::runtime_error(message);
     }
     done.push_back(final_path);
   }

@@ -85,7 +85,7 @@ fs::path resolve(const TextureFolder& folder, const TextureInput& input, int lin
                                 "absolute path");
   }
   const fs::path root = fs::weakly_canonical(folder.base, ec);
-  const fs::path real = fs::weakly_canonical(folder.base / given, ec);
+  fs::path real = fs::weakly_canonical(folder.base / given, ec);
   if (ec || !lies_inside(root, real)) {
     throw PresetError(line, named(input) + ": leads outside the textures folder");
   }
