@@ -61,7 +61,7 @@ TEST(Bake, PlaneTexelCentresHoldTheHostsOwnAnswers) {
     s.context = &at;
     strataMix_result r{};
     test::plugin().shader()(&r, &s.state, &h.params());
-    const auto texel = static_cast<std::size_t>(y * 16 + x);
+    const auto texel = static_cast<std::size_t>(y) * 16 + static_cast<std::size_t>(x);
     const float color[4] = {r.outColor.r, r.outColor.g, r.outColor.b, r.outColor.a};
     for (std::size_t c = 0; c < 4; ++c) {
       EXPECT_EQ(bits(maps[MapKind::color][texel * 4 + c]), bits(color[c])) << "channel " << c;
@@ -90,7 +90,7 @@ TEST(Bake, ALookWithoutNormalLayersBakesAFlatNormalMap) {
   settings.threads = 2;
   const TileMaps maps = bake_one(vase, "baseColor = checker(4)\n", settings);
   std::size_t covered = 0;
-  for (std::size_t t = 0; t < 64 * 64; ++t) {
+  for (std::size_t t = 0; t < std::size_t{64} * 64; ++t) {
     if (maps[MapKind::coverage][t] == 0.0f) {
       EXPECT_EQ(maps[MapKind::normal][t * 3 + 2], 0.0f) << "texel " << t << " is off the mesh";
       continue;

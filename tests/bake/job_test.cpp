@@ -151,7 +151,8 @@ TEST(BakeJob, CoveredTexelsHoldTheirOwnValuesAndThePaddingStopsWhereItShould) {
   host::Host h;
   test::apply(&h, look);
   auto covered = [&](int x, int y) {
-    return x >= 0 && y >= 0 && x < n && y < n && coverage[static_cast<std::size_t>(y * n + x)] > 0;
+    return x >= 0 && y >= 0 && x < n && y < n &&
+           coverage[static_cast<std::size_t>(y) * n + static_cast<std::size_t>(x)] > 0;
   };
   int seam_rows = 0;
   for (int y = 0; y < n; ++y) {
@@ -164,7 +165,7 @@ TEST(BakeJob, CoveredTexelsHoldTheirOwnValuesAndThePaddingStopsWhereItShould) {
     }
     for (int x = 0; x < n; ++x) {
       SCOPED_TRACE("texel " + std::to_string(x) + ", " + std::to_string(y));
-      const std::size_t t = static_cast<std::size_t>(y * n + x);
+      const std::size_t t = static_cast<std::size_t>(y) * n + static_cast<std::size_t>(x);
       if (covered(x, y)) {
         host::Sample s = h.make_sample(kRayEye, {0.0f, 0.0f, 1.0f});
         const preview::SurfacePoint at{(static_cast<float>(x) + 0.5f) / n, v};

@@ -172,7 +172,7 @@ TEST(Raster, TheSurfaceAtASampleIsItsPlaceOnThePlane) {
   const std::vector<std::int32_t> o = owners(m, layout.tiles[0], grid);
   for (const auto& [column, row] : {std::pair{0, 0}, {15, 0}, {3, 11}, {15, 15}, {7, 8}}) {
     SCOPED_TRACE("sample " + std::to_string(column) + ", " + std::to_string(row));
-    const auto owner = o[static_cast<std::size_t>(row * 16 + column)];
+    const auto owner = o[static_cast<std::size_t>(row) * 16 + static_cast<std::size_t>(column)];
     ASSERT_GE(owner, 0);
     const preview::SurfacePoint p =
         surface_at_sample(m, layout.tiles[0], grid, static_cast<std::uint32_t>(owner), column, row);

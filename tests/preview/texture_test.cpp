@@ -20,8 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path scratch() {
-  const fs::path dir = fs::path(STRATAMIX_ACTUAL_DIR) / "textures" /
-                       testing::UnitTest::GetInstance()->current_test_info()->name();
+  fs::path dir = fs::path(STRATAMIX_ACTUAL_DIR) / "textures" /
+                 testing::UnitTest::GetInstance()->current_test_info()->name();
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;
