@@ -81,7 +81,7 @@ void finish_tile(TileMaps& maps, const BakeJob& job, PendingFiles* files) {
     }
   }
   const float* coverage = maps[MapKind::coverage].data();
-  const OIIO::ImageBuf reach = padding_reach(coverage, size, job.padding);
+  const std::vector<float> reach = padding_reach(coverage, size, job.padding);
   for (const MapKind kind : job.settings.maps) {
     for (const std::unique_ptr<SetAside>& set : aside) {
       if (set->kind() == kind) {

@@ -4,8 +4,6 @@
 #ifndef STRATAMIX_BAKE_MAPS_H
 #define STRATAMIX_BAKE_MAPS_H
 
-#include <OpenImageIO/imagebuf.h>
-
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,15 +20,14 @@ struct MapView {
 
 // Where the padding reaches: the coverage dilated by `padding` texels in
 // each direction (a square around every covered texel); non-zero inside.
-// With a padding of 0 it reads the coverage's own memory.
-OIIO::ImageBuf padding_reach(const float* coverage, int size, int padding);
+std::vector<float> padding_reach(const float* coverage, int size, int padding);
 
 // Grows the map's islands into the reach. A texel the mesh covers keeps its
 // values as the shader gave them (a NaN too); a hole within the reach gets a
 // fill pushed and pulled from the covered texels, each weighted by its
 // coverage (not by the shader's alpha, which is often 0); every other texel
 // is 0. Throws std::runtime_error with OpenImageIO's reason when it fails.
-void pad_map(const MapView& map, const float* coverage, const OIIO::ImageBuf& reach);
+void pad_map(const MapView& map, const float* coverage, const std::vector<float>& reach);
 
 // What the files say about where they came from.
 struct MapMetadata {
