@@ -17,6 +17,15 @@ TARGET_OVERHEAD = 1.03  # full unconnected call against its floor
 TARGET_ABOVE_FLOOR = 0.5  # ns, any unconnected path against its floor
 TARGET_OPT = 1.05  # the presets' -O2 against -O3, within the machine's noise
 TARGET_THREADS = 1.8
+# stratamix serve under bench/serve_abuse.py, on the machine's cores.
+TARGET_FIELDS_P50_MS = 2.0
+TARGET_DELAY_MS = 100.0
+TARGET_EXIT_S = 2.0
+# Beyond one worker per core: the server's own three (run(), the library's,
+# the signal watch) and the four that log4cplus starts when it is loaded
+# (OpenImageIO links OpenVDB, which links it), idle from start to end.
+TARGET_EXTRA_THREADS = 7
+SERVE_BEFORE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "serve_abuse.httplib.json")
 
 
 def median_times(paths):
@@ -83,6 +92,107 @@ def path_names(counts):
         if name not in names:
             names.append(name)
     return names
+
+
+def serve_section(out, report_dir):
+    """The serve abuse figures, the cpp-httplib server's beside this one's."""
+    path = os.path.join(report_dir, "serve_abuse.json")
+    if not os.path.exists(path):
+        return
+    with open(path) as f:
+        now = json.load(f)
+    with open(SERVE_BEFORE) as f:
+        before = json.load(f)
+
+    def reused(r, key):
+        x = r[key]
+        return f"{x['p50_ms']:.2f} / {x['p99_ms']:.2f} ms, {x['per_second']:.0f}/s"
+
+    def worst_probe(r, key):
+        probes = r[key]["probe_ms"]
+        if any(p is None for p in probes):
+            return "no answer within 10 s"
+        return f"{max(probes):.1f} ms (worst of {len(probes)})"
+
+    def burst(r):
+        return ", ".join(f"{n} {code}" for code, n in r["burst"].items())
+
+    def headers(r):
+        x = r["many_headers"]
+        return (f"{x['status']} after {x['headers_sent']} headers, "
+                f"{max(0, x['rss_kept_kib']) / 1024:.0f} MiB kept")
+
+    def exit_time(r, key):
+        x = r[key]
+        seconds = "not gone within 10 s" if x["exit_s"] is None else f"{x['exit_s']:.2f} s"
+        if "answers" in x:
+            seconds += " (renders: " + ", ".join(x["answers"]) + ")"
+        return seconds
+
+    cores = now["cores"]
+
+    def prompt(key):
+        return all(p is not None and p < TARGET_DELAY_MS for p in now[key]["probe_ms"])
+
+    def gone(key):
+        return now[key]["exit_s"] is not None and now[key]["exit_s"] < TARGET_EXIT_S
+    rows = [
+        ("`/api/fields`, one kept-alive connection: p50 / p99, rate",
+         reused(before, "fields_reused"), reused(now, "fields_reused"),
+         f"p50 under {TARGET_FIELDS_P50_MS:g} ms",
+         now["fields_reused"]["p50_ms"] < TARGET_FIELDS_P50_MS),
+        ("`/api/fields`, a connection each: p50 / p99, rate",
+         reused(before, "fields_each"), reused(now, "fields_each"), "", None),
+        ("a 64-pixel render, one kept-alive connection: p50 / p99, rate",
+         reused(before, "render64_reused"), reused(now, "render64_reused"), "", None),
+        ("a normal request while 200 connections hold half a request",
+         worst_probe(before, "half_requests"), worst_probe(now, "half_requests"),
+         f"under {TARGET_DELAY_MS:g} ms", prompt("half_requests")),
+        ("a normal request while 200 connections trickle header lines",
+         worst_probe(before, "trickle"), worst_probe(now, "trickle"),
+         f"under {TARGET_DELAY_MS:g} ms", prompt("trickle")),
+        ("a burst of 80 renders, each written in two parts", burst(before), burst(now),
+         "no reset", "reset" not in now["burst"] and "no answer" not in now["burst"]),
+        ("a head of 12,000 headers of 8 KB", headers(before), headers(now), "", None),
+        ("`Range` of 2,700 whole-file ranges on `/app.js`",
+         f"{before['many_ranges']['status']}, {before['many_ranges']['bytes']:,} bytes",
+         f"{now['many_ranges']['status']}, {now['many_ranges']['bytes']:,} bytes", "", None),
+        ("two pipelined GETs: answers", str(before["pipelined"]["answers"]),
+         str(now["pipelined"]["answers"]), "", None),
+        ("a POST without a length",
+         f"{before['post_without_length']['status']} after "
+         f"{before['post_without_length']['ms']:.0f} ms",
+         f"{now['post_without_length']['status']} after "
+         f"{now['post_without_length']['ms']:.1f} ms", "", None),
+        ("SIGTERM with 4 renders of 1024 pixels in flight", exit_time(before, "sigterm_renders"),
+         exit_time(now, "sigterm_renders"), f"exit within {TARGET_EXIT_S:g} s",
+         gone("sigterm_renders")),
+        ("SIGTERM with 200 connections trickling", exit_time(before, "sigterm_trickle"),
+         exit_time(now, "sigterm_trickle"), f"exit within {TARGET_EXIT_S:g} s",
+         gone("sigterm_trickle")),
+        ("threads once serving, at the peak",
+         f"{before.get('start_threads', '?')}, {before['peak_threads']}",
+         f"{now['start_threads']}, {now['peak_threads']}",
+         f"at most {cores} + {TARGET_EXTRA_THREADS} (cores, 3 of the server's own, "
+         "log4cplus's 4)", now["peak_threads"] <= cores + TARGET_EXTRA_THREADS),
+        ("resident memory at the peak", f"{before['peak_rss_mib']:.0f} MiB",
+         f"{now['peak_rss_mib']:.0f} MiB", "", None),
+    ]
+    out("## stratamix serve under abuse")
+    out("")
+    out("`bench/serve_abuse.py` starts the built `stratamix serve` and tries it as a hostile "
+        "client would, on loopback, every loop bounded in count and time. The first column "
+        f"is the cpp-httplib 0.11 server it replaced ({before['label']}), measured on this "
+        "machine with the same script and kept in `bench/serve_abuse.httplib.json`; the "
+        "second is this tree's libmicrohttpd server. The last column says whether this run "
+        "met the row's target.")
+    out("")
+    out("| | cpp-httplib | libmicrohttpd | target | met |")
+    out("|---|---|---|---|---|")
+    for label, old, new, target, met in rows:
+        verdict = "" if met is None else ("yes" if met else "**no**")
+        out(f"| {label} | {old} | {new} | {target} | {verdict} |")
+    out("")
 
 
 def main():
@@ -188,11 +298,13 @@ def main():
         out(f"Threads, full call over one shared record: {t1 / 1e6:.2f} M calls/s on one "
             f"thread, {t2 / 1e6:.2f} M calls/s on two ({t2 / t1:.2f} times).")
         out("")
+    serve_section(out, report_dir)
     out("## Reproducing")
     out("")
     out("```sh")
     out("bench/report.sh                      # both models: build, benchmarks, callgrind, this page")
     out("build/native/bin/strata_bench --benchmark_filter='full'    # one family by hand")
+    out("bench/serve_abuse.py                 # stratamix serve under abuse, by itself")
     out("valgrind --tool=callgrind --toggle-collect='*measured_calls*' \\")
     out("    build/native/bin/strata_instructions full/layers-8-blend-correct shader 1000")
     out("```")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds both float models, each also at -O3, runs the benchmarks and the
-# instruction counts, and writes docs/performance.md with its plot
+# Builds both float models, each also at -O3, runs the benchmarks, the
+# instruction counts and stratamix serve under abuse (bench/serve_abuse.py),
+# and writes docs/performance.md with its plot
 # (docs/performance.svg). The -O3 builds are the reference the presets'
 # -O2 build is held against; their runs alternate with the presets' runs,
 # round by round, so that a slow spell of the machine falls on both.
@@ -11,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh native perf
+tools/install-deps.sh native perf preview serve
 rounds=${ROUNDS:-5}
 calls=${CALLS:-200}
 min_time=${MIN_TIME:-0.1}
@@ -19,8 +20,8 @@ out=build/report
 mkdir -p "$out"
 
 for preset in native native-single; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target strataMix strata_bench strata_instructions
+  cmake --preset "$preset" -DSTRATAMIX_BUILD_PREVIEW=ON -DSTRATAMIX_BUILD_SERVE=ON >/dev/null
+  cmake --build --preset "$preset" --target strataMix strata_bench strata_instructions stratamix
   cmake --preset "$preset" -B "$out/$preset-O3" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O3 -g -DNDEBUG" \
     -DSTRATAMIX_BUILD_TESTS=OFF -DSTRATAMIX_BUILD_TOOLS=OFF >/dev/null
   cmake --build "$out/$preset-O3" --target strataMix strata_bench
@@ -51,6 +52,10 @@ for preset in native native-single; do
     done
   done
 done
+
+echo "report.sh: stratamix serve under abuse" >&2
+/usr/bin/python3 bench/serve_abuse.py --stratamix build/native/bin/stratamix \
+  --label "this tree" --json "$out/serve_abuse.json"
 
 lscpu > "$out/lscpu.txt"
 /usr/bin/python3 bench/report.py "$out" docs

@@ -8,4 +8,6 @@ include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 # Debian keeps the 64-bit loader beside the 32-bit one, off the PATH; its
 # `wine` would pick the 32-bit loader whenever wine32 is installed.
 find_program(STRATAMIX_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all ${STRATAMIX_WINE64})
+# Wine in a prefix of the build tree's own (cmake/wine-prefix.sh).
+set(CMAKE_CROSSCOMPILING_EMULATOR /bin/sh ${CMAKE_CURRENT_LIST_DIR}/wine-prefix.sh
+                                  ${CMAKE_BINARY_DIR}/wine ${STRATAMIX_WINE64})

@@ -30,10 +30,12 @@ void check(bool holds, const char* what) {
   }
 }
 
+// CR, LF and CRLF each end a line.
 int lines_in(std::string_view text) {
   int lines = 1;
-  for (const char c : text) {
-    lines += c == '\n' ? 1 : 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool crlf = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+    lines += text[i] == '\n' || (text[i] == '\r' && !crlf) ? 1 : 0;
   }
   return lines;
 }

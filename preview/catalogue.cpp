@@ -106,25 +106,30 @@ Preset joined(Settings first, const Settings& then) {
 // Blend cells: the base runs dark to light across (u), the layer dark to
 // light upward (v), each through a colour, so that every cell shows the mode
 // over the whole range of base and layer values in each channel. The layer's
-// alpha of 0.75 tells "over" (always weighted by it) from "replace".
+// alpha of 0.75 tells "over" (always weighted by it) from "replace". The two
+// ramps themselves follow the modes, so that the sheet names what it blends.
 Sheet blend_mode_sheet() {
   Sheet s{"blend-modes",
           "blend modes: base ramp across, layer ramp upward (alpha 0.75), amount 1",
           Shape::swatch,
           6,
           {}};
-  const Settings base = {
-      on(&Record::blendEnable),
-      connect(&Record::baseColor,
-              ramp(kAlongU, {{0, 0, 0, 1}, {0.2f, 0.45f, 0.9f, 1}, {1, 1, 1, 1}})),
+  const Assignment base_ramp = connect(
+      &Record::baseColor, ramp(kAlongU, {{0, 0, 0, 1}, {0.2f, 0.45f, 0.9f, 1}, {1, 1, 1, 1}}));
+  const Assignment layer_ramp =
       connect(&Record::layerColor,
-              ramp(kAlongV, {{0, 0, 0, 0.75f}, {1, 0.45f, 0.1f, 0.75f}, {1, 1, 1, 0.75f}})),
-  };
+              ramp(kAlongV, {{0, 0, 0, 0.75f}, {1, 0.45f, 0.1f, 0.75f}, {1, 1, 1, 0.75f}}));
+  const Settings base = {on(&Record::blendEnable), base_ramp, layer_ramp};
   for (const BlendModeEntry& m : kBlendModes) {
     const auto number = static_cast<std::int32_t>(m.mode);
     s.cells.push_back({std::to_string(number) + " " + std::string(m.name),
                        joined(base, {set(&Record::blendMode, number)})});
   }
+  // Blending off shows the base; replace, without the alpha, the layer.
+  s.cells.push_back({"base", {{base_ramp}}});
+  s.cells.push_back(
+      {"layer, alpha 0.75",
+       joined(base, {set(&Record::blendMode, static_cast<std::int32_t>(BlendMode::replace))})});
   return s;
 }
 

@@ -167,6 +167,32 @@ int SheetPicture::Grid::cell_y(std::size_t i) const {
 
 int SheetPicture::title_line_step() const { return title_size_ * 5 / 4; }
 
+int SheetPicture::label_baseline() const { return layout_.cell + layout_.font_size * 5 / 4; }
+
+std::vector<OIIO::ImageBuf> SheetPicture::cell_pictures() const {
+  // The margins either side of the panels are equal only when the width
+  // and the panels' width are both even or both odd.
+  const Grid& g = grid_;
+  int width = *std::max_element(g.column_widths.begin(), g.column_widths.end());
+  width += (width - g.cell_width) % 2;
+  std::vector<OIIO::ImageBuf> pictures;
+  for (std::size_t i = 0; i < labels_.size(); ++i) {
+    OIIO::ImageBuf picture(OIIO::ImageSpec(width, g.row_height, 3, OIIO::TypeDesc::FLOAT));
+    fill(&picture, {kBackground, kBackground, kBackground});
+    const OIIO::ROI panels(g.cell_x(i), g.cell_x(i) + g.cell_width, g.cell_y(i),
+                           g.cell_y(i) + layout_.cell);
+    const OIIO::ImageBuf cut = OIIO::ImageBufAlgo::cut(images_.display, panels);
+    if (cut.has_error() ||
+        !OIIO::ImageBufAlgo::paste(picture, (width - g.cell_width) / 2, 0, 0, 0, cut)) {
+      throw std::runtime_error("cannot copy cell " + std::to_string(i) + ": " + picture.geterror());
+    }
+    draw_text(&picture, width / 2, label_baseline(), labels_[i], layout_.font_size, layout_.font,
+              OIIO::ImageBufAlgo::TextAlignX::Center);
+    pictures.push_back(std::move(picture));
+  }
+  return pictures;
+}
+
 SheetPicture::SheetPicture(std::string title, std::vector<std::string> labels, int columns,
                            int panels, const SheetLayout& layout)
     : labels_(std::move(labels)), layout_(layout), grid_{} {
@@ -247,14 +273,12 @@ SheetImages SheetPicture::finish() {
                 title_lines_[line], title_size_, layout_.font, TextAlignX::Left);
     }
     for (std::size_t i = 0; i < labels_.size(); ++i) {
-      draw_text(image, g.column_x(i) + g.column_width(i) / 2,
-                g.cell_y(i) + layout_.cell + layout_.font_size * 5 / 4, labels_[i],
-                layout_.font_size, layout_.font, TextAlignX::Center);
+      draw_text(image, g.column_x(i) + g.column_width(i) / 2, g.cell_y(i) + label_baseline(),
+                labels_[i], layout_.font_size, layout_.font, TextAlignX::Center);
     }
   }
-  for (std::size_t i = 0; i < labels_.size(); ++i) {
-    images_.cells.emplace_back(g.column_x(i), g.column_x(i) + g.column_width(i), g.cell_y(i),
-                               g.cell_y(i) + g.row_height);
+  if (layout_.cell_pictures) {
+    images_.cells = cell_pictures();
   }
   return std::move(images_);
 }

@@ -22,6 +22,8 @@ struct SheetLayout {
   int aa = 2;          // samples per pixel along each axis
   int font_size = 13;  // label height in pixels
   std::string font;    // path of a TrueType font for the labels
+  // Also make each cell's picture on its own (SheetImages::cells).
+  bool cell_pictures = false;
 };
 
 // The layout for cells of `cell` pixels, labels scaled to fit, with the
@@ -39,9 +41,10 @@ struct SheetImages {
   // RGB floats in [0, 1] for a PNG: results clamped, normals mapped to
   // colours, NaN and infinities magenta.
   OIIO::ImageBuf display;
-  // Where each cell lies on the sheet, its panels and its label, in cell
-  // order.
-  std::vector<OIIO::ROI> cells;
+  // With SheetLayout::cell_pictures, each cell on its own, in cell order, as
+  // the display shows it: its panels and its label, centred in a picture of
+  // one size for every cell of the sheet.
+  std::vector<OIIO::ImageBuf> cells;
   std::uint64_t samples = 0;
 };
 
@@ -81,6 +84,13 @@ class SheetPicture {
 
   // Baseline to baseline, when the title takes more than one line.
   int title_line_step() const;
+
+  // The label's baseline below the top of its cell's panels.
+  int label_baseline() const;
+
+  // Each cell's panels and label on a picture of their own, as wide as the
+  // widest column of the sheet.
+  std::vector<OIIO::ImageBuf> cell_pictures() const;
 
   std::vector<std::string> labels_;
   int title_size_ = 0;

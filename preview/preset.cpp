@@ -3,8 +3,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <istream>
 #include <map>
 #include <utility>
+
+#include "text_input.h"
 
 namespace strata::preview {
 namespace {
@@ -294,16 +297,17 @@ Preset parse_preset(std::string_view text) {
   Preset preset;
   // The line that set each parameter or slot, by offset.
   std::map<std::uint32_t, int> set_on;
-  int line = 0;
-  for (std::size_t pos = 0; pos < text.size();) {
-    ++line;
-    std::size_t newline = text.find('\n', pos);
-    if (newline == std::string_view::npos) {
-      newline = text.size();
+  host::TextView view(text);
+  std::istream in(&view);
+  host::LineReader reader(in, text.size());
+  host::TextLine read;
+  while (reader.next(&read)) {
+    const auto line = static_cast<int>(read.number);
+    if (read.nul_column != 0) {
+      fail(line, "column " + std::to_string(read.nul_column) +
+                     ": a NUL byte, which a preset cannot hold");
     }
-    std::string_view current = text.substr(pos, newline - pos);
-    pos = newline + 1;
-    current = trim(current.substr(0, comment_start(current)));
+    const std::string_view current = trim(read.text.substr(0, comment_start(read.text)));
     if (current.empty()) {
       continue;
     }

@@ -12,10 +12,12 @@
 //   layerNormal[0] = bump(6, 0.4)
 //   layerColor = texture("wood.png", srgb)      # texture_input.h
 //
-// Each parameter (or slot) is set at most once.
+// Each parameter (or slot) is set at most once. Lines end in CR, LF or CRLF;
+// a byte-order mark at the start is skipped; a NUL byte is an error.
 #ifndef STRATAMIX_PREVIEW_PRESET_H
 #define STRATAMIX_PREVIEW_PRESET_H
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -29,6 +31,10 @@
 #include "texture_input.h"
 
 namespace strata::preview {
+
+// The longest preset a file or a request may hold: a preset that sets every
+// parameter and slot, each with a long ramp, takes a few KiB.
+inline constexpr std::size_t kMaxPresetBytes = 64 * 1024;
 
 struct Assignment {
   int line = 0;

@@ -66,8 +66,56 @@ std::array<float, 4> result_of(ResultKind kind, const strataMix_result& r) {
   return {r.outColor.r, r.outColor.g, r.outColor.b, r.outColor.a};
 }
 
-// Renders row y of the frame with the calling thread's sample; returns the
-// number of shader calls.
+}  // namespace
+
+bool shape_named(std::string_view name, Shape* shape) {
+  if (name == "swatch") {
+    *shape = Shape::swatch;
+    return true;
+  }
+  if (name == "sphere") {
+    *shape = Shape::sphere;
+    return true;
+  }
+  return false;
+}
+
+// The pictures must say which result field to read without the shader's
+// help, so the preview follows the flow's exits here.
+bool gate_stops(const strataMix_params& params, std::int32_t ray_type) {
+  if (params.normalEnable == 0) {
+    return false;
+  }
+  return (params.skipPhotons == 1 && is_photon_or_final_gather_ray(ray_type)) ||
+         (params.skipReflections == 1 && is_reflection_or_refraction_ray(ray_type));
+}
+
+ResultKind result_kind(const strataMix_params& params, std::int32_t ray_type) {
+  if (params.normalEnable == 0) {
+    return ResultKind::color;
+  }
+  if (params.outputNormal != 0) {
+    return ResultKind::normal_vector;
+  }
+  if (gate_stops(params, ray_type)) {
+    return ResultKind::color;
+  }
+  return params.normalAsColor != 0 ? ResultKind::normal_color : ResultKind::color;
+}
+
+Frame blank_frame(const strataMix_params& params, const View& view) {
+  Frame frame;
+  frame.width = view.width;
+  frame.height = view.height;
+  frame.kind = result_kind(params, view.ray_type);
+  frame.normal_stage = params.normalEnable != 0 && !gate_stops(params, view.ray_type);
+  const auto pixels = static_cast<std::size_t>(view.width) * static_cast<std::size_t>(view.height);
+  frame.result.assign(pixels * 4, 0.0f);
+  frame.normal.assign(pixels * 3, 0.0f);
+  frame.coverage.assign(pixels, 0.0f);
+  return frame;
+}
+
 std::uint64_t render_row(host::Host& host, host::ShaderFn shader, const View& view, int y,
                          host::Sample* sample, Frame* frame) {
   const float inv = 1.0f / static_cast<float>(view.aa);
@@ -123,56 +171,11 @@ std::uint64_t render_row(host::Host& host, host::ShaderFn shader, const View& vi
   return calls;
 }
 
-}  // namespace
-
-bool shape_named(std::string_view name, Shape* shape) {
-  if (name == "swatch") {
-    *shape = Shape::swatch;
-    return true;
-  }
-  if (name == "sphere") {
-    *shape = Shape::sphere;
-    return true;
-  }
-  return false;
-}
-
-// The pictures must say which result field to read without the shader's
-// help, so the preview follows the flow's exits here.
-bool gate_stops(const strataMix_params& params, std::int32_t ray_type) {
-  if (params.normalEnable == 0) {
-    return false;
-  }
-  return (params.skipPhotons == 1 && is_photon_or_final_gather_ray(ray_type)) ||
-         (params.skipReflections == 1 && is_reflection_or_refraction_ray(ray_type));
-}
-
-ResultKind result_kind(const strataMix_params& params, std::int32_t ray_type) {
-  if (params.normalEnable == 0) {
-    return ResultKind::color;
-  }
-  if (params.outputNormal != 0) {
-    return ResultKind::normal_vector;
-  }
-  if (gate_stops(params, ray_type)) {
-    return ResultKind::color;
-  }
-  return params.normalAsColor != 0 ? ResultKind::normal_color : ResultKind::color;
-}
-
 unsigned render_threads() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 Frame render_frame(host::Host& host, host::ShaderFn shader, const View& view, unsigned threads,
                    ProgressMeter* meter, const std::function<void()>& tick) {
-  Frame frame;
-  frame.width = view.width;
-  frame.height = view.height;
-  frame.kind = result_kind(host.params(), view.ray_type);
-  frame.normal_stage = host.params().normalEnable != 0 && !gate_stops(host.params(), view.ray_type);
-  const auto pixels = static_cast<std::size_t>(view.width) * static_cast<std::size_t>(view.height);
-  frame.result.assign(pixels * 4, 0.0f);
-  frame.normal.assign(pixels * 3, 0.0f);
-  frame.coverage.assign(pixels, 0.0f);
+  Frame frame = blank_frame(host.params(), view);
   const auto samples_per_row = static_cast<std::uint64_t>(view.width) *
                                static_cast<std::uint64_t>(view.aa) *
                                static_cast<std::uint64_t>(view.aa);

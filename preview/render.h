@@ -1,6 +1,7 @@
 // The preview renderer: runs the plug-in over the pixels of a sphere or a
-// flat swatch on every core, one host Sample per thread and one shared Host
-// record, and keeps the shader's results as it gave them.
+// flat swatch, row by row, on every core (or on a pool that shares its rows
+// out, as stratamix serve does), one host Sample per thread and one shared
+// Host record, and keeps the shader's results as it gave them.
 #ifndef STRATAMIX_PREVIEW_RENDER_H
 #define STRATAMIX_PREVIEW_RENDER_H
 
@@ -77,6 +78,18 @@ class ProgressMeter {
   std::uint64_t total_;
   std::atomic<std::uint64_t> done_{0};
 };
+
+// A frame of the view's size with every pixel 0 and the result kind that
+// the record gives for the view's rays.
+Frame blank_frame(const strataMix_params& params, const View& view);
+
+// Renders row y of `frame` (made by blank_frame for `view`) with the host's
+// record and connections; returns the shader calls made. `sample` is the
+// calling thread's own (host.make_sample). Rows may be rendered in any order
+// and on any threads, each once: a row's pixels depend on nothing but the
+// row, so the picture has the same bits however its rows are shared out.
+std::uint64_t render_row(host::Host& host, host::ShaderFn shader, const View& view, int y,
+                         host::Sample* sample, Frame* frame);
 
 // Worker threads a render uses: every core the machine reports, at least 1.
 unsigned render_threads();

@@ -1,12 +1,20 @@
 #include "api.h"
 
+#include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/imagebuf.h>
+
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 
+#include "assets.h"
 #include "blend_modes.h"
+#include "compositor.h"
 #include "fields.h"
 #include "pattern.h"
+#include "textures.h"
 
 namespace strata::serve {
 namespace {
@@ -97,6 +105,50 @@ json pattern_json(const preview::Pattern& p, FieldType type) {
   return out;
 }
 
+int whole_number(const std::string& text, int low, int high, const std::string& what) {
+  int n = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (error != std::errc() || end != text.data() + text.size() || n < low || n > high) {
+    throw Refusal{400, what + " must be a whole number from " + std::to_string(low) + " to " +
+                           std::to_string(high) + ", not '" + text + "'"};
+  }
+  return n;
+}
+
+// A token names the page that sent the render, nothing more: short, and in
+// letters that need no care in a log or a map.
+bool token_fits(const std::string& token) {
+  if (token.empty() || token.size() > kMaxToken) {
+    return false;
+  }
+  for (const char c : token) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!letter && c != '-' && c != '_') {
+      return false;
+    }
+  }
+  return true;
+}
+
+preview::Preset parsed(const std::string& text) {
+  try {
+    return preview::parse_preset(text);
+  } catch (const preview::PresetError& e) {
+    throw Refusal{400, e.what(), e.line};
+  }
+}
+
+std::string encode_png(OIIO::ImageBuf image) {
+  std::vector<unsigned char> bytes;
+  OIIO::Filesystem::IOVecOutput out(bytes);
+  image.set_write_format(OIIO::TypeDesc::UINT8);
+  image.set_write_ioproxy(&out);
+  if (!image.write("picture.png", OIIO::TypeDesc::UNKNOWN, "png")) {
+    throw std::runtime_error("cannot encode the picture: " + image.geterror());
+  }
+  return {bytes.begin(), bytes.end()};
+}
+
 json texture_json(const preview::TextureInput& t) {
   json out{{"kind", t.normal_map ? "normalmap" : "texture"},
            {"path", t.path},
@@ -107,6 +159,21 @@ json texture_json(const preview::TextureInput& t) {
     out["colorspace"] = t.srgb ? "srgb" : "linear";
   }
   return out;
+}
+
+// Where a server started without a textures folder sends texture calls.
+class NoTextures final : public preview::TextureSource {
+ public:
+  host::Connection connect(const preview::TextureInput& input, FieldType /*type*/,
+                           int line) override {
+    throw preview::PresetError(line, "texture \"" + input.path +
+                                         "\": this server reads no textures (stratamix serve "
+                                         "--textures DIR names the folder they come from)");
+  }
+};
+
+Answer json_answer(int status, std::string body) {
+  return {status, "application/json", std::move(body), {}};
 }
 
 }  // namespace
@@ -195,5 +262,129 @@ std::string error_json(const std::string& message, int line) {
   // answer valid JSON whatever its bytes.
   return out.dump(-1, ' ', false, json::error_handler_t::replace);
 }
+
+Answer refusal_answer(const Refusal& r) {
+  return json_answer(r.status, error_json(r.message, r.line));
+}
+
+Refusal body_too_long() {
+  return {413, "the request body is over " + std::to_string(kMaxBody) + " bytes"};
+}
+
+Refusal too_many_headers(std::size_t count) {
+  return {431, "the request has " + std::to_string(count) + " header fields, over the limit of " +
+                   std::to_string(kMaxHeaders)};
+}
+
+Answer no_page_answer(std::string_view path) {
+  // Any other path, by any method, is no page: not a 400 or a 405 that would
+  // tell a prober which paths exist.
+  return refusal_answer({404, "no such page: " + std::string(path)});
+}
+
+Answer get_answer(std::string_view path, const std::string& textures) {
+  if (path == "/api/fields") {
+    if (textures.empty()) {
+      static const std::string fields = fields_json();
+      return json_answer(200, fields);
+    }
+    // The folder as it is now: an image added while the page is open shows
+    // at its next reading.
+    return json_answer(200, fields_json(preview::texture_names(textures)));
+  }
+  // The page's own files by their exact paths; the path is decoded already,
+  // so "/%2e%2e/" and its kind are no asset's path either.
+  if (const Asset* asset = find_asset(path)) {
+    return {200, std::string(asset->type), std::string(asset->body), {}};
+  }
+  return no_page_answer(path);
+}
+
+Answer parse_answer(const Query& query, const std::string& body) {
+  try {
+    if (!query.empty()) {
+      throw Refusal{400, "parse takes no options"};
+    }
+    return json_answer(200, preset_json(parsed(body)));
+  } catch (const Refusal& r) {
+    return refusal_answer(r);
+  }
+}
+
+RenderRequest render_request(const Query& query, const std::string& body) {
+  RenderRequest request;
+  preview::View& view = request.view;
+  view.shape = preview::Shape::sphere;
+  view.width = view.height = 256;
+  view.aa = 2;
+  for (const auto& [name, value] : query) {
+    if (name == "shape") {
+      if (!preview::shape_named(value, &view.shape)) {
+        throw Refusal{400, "shape is sphere or swatch, not '" + value + "'"};
+      }
+    } else if (name == "size") {
+      view.width = view.height = whole_number(value, 8, kMaxSize, "size (pixels a side)");
+    } else if (name == "aa") {
+      view.aa = whole_number(value, 1, kMaxAa, "aa (samples per pixel along each axis)");
+    } else if (name == "ray") {
+      if (!ray_type_named(value, &view.ray_type)) {
+        throw Refusal{
+            400, "ray is eye, reflection, refraction, photon or final-gather, not '" + value + "'"};
+      }
+    } else if (name == "token") {
+      if (!token_fits(value)) {
+        throw Refusal{400, "token is 1 to " + std::to_string(kMaxToken) +
+                               " letters, digits, '-' or '_', not '" + value + "'"};
+      }
+      request.token = value;
+    } else {
+      throw Refusal{400, "unknown render option '" + name + "' (shape, size, aa, ray, token)"};
+    }
+  }
+  const std::uint64_t side = static_cast<std::uint64_t>(view.width) * view.aa;
+  if (side * side > kMaxCalls) {
+    throw Refusal{400, "size " + std::to_string(view.width) + " at aa " + std::to_string(view.aa) +
+                           " is " + std::to_string(side * side) +
+                           " shader calls, over the limit of " + std::to_string(kMaxCalls)};
+  }
+  request.preset = parsed(body);
+  return request;
+}
+
+void apply_request(const RenderRequest& request, const std::string& textures, host::Host* host) {
+  preview::set_preview_defaults(&host->params());
+  preview::TextureFiles files({textures, true});
+  NoTextures none;
+  try {
+    preview::apply_preset(request.preset, host,
+                          textures.empty() ? static_cast<preview::TextureSource*>(&none) : &files);
+  } catch (const preview::PresetError& e) {
+    throw Refusal{400, e.what(), e.line};
+  }
+}
+
+Answer render_answer(const preview::Frame& frame, double seconds) {
+  char figure[32];
+  std::snprintf(figure, sizeof figure, "%.6f", seconds);
+  return {200,
+          "image/png",
+          encode_png(preview::frame_display(frame)),
+          {{"X-Render-Seconds", figure},
+           {"X-Samples", std::to_string(frame.samples)},
+           {"Cache-Control", "no-store"}}};
+}
+
+Answer busy_answer() {
+  Answer a =
+      refusal_answer({503, "busy: every render place is taken and the queue is full; try again"});
+  a.headers.emplace_back("Retry-After", "1");
+  return a;
+}
+
+Answer replaced_answer() {
+  return refusal_answer({409, "replaced by a newer render with the same token"});
+}
+
+Answer stopping_answer() { return refusal_answer({503, "the server is stopping"}); }
 
 }  // namespace strata::serve

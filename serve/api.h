@@ -1,7 +1,8 @@
-// What the page reads and sends besides pictures: the field list with the
-// mode table, the patterns and the ray types, so that the page makes its
-// controls from the same list the presets are read by; and a parsed preset,
-// so that opening a file goes through the preview's own parser.
+// What the server answers, apart from how it is carried: the field list with
+// the mode table, the patterns and the ray types, so that the page makes its
+// controls from the same list the presets are read by; a parsed preset, so
+// that opening a file goes through the preview's own parser; what a render
+// request asks for and the picture it gets; and every refusal.
 #ifndef STRATAMIX_SERVE_API_H
 #define STRATAMIX_SERVE_API_H
 
@@ -10,19 +11,27 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "preset.h"
+#include "render.h"
 #include "renderer.h"
 
 namespace strata::serve {
 
 // What one request may ask: a render holds the cores for at most a few
-// seconds, and a body is far larger than any preset needs.
+// seconds, and a body is a preset.
 inline constexpr int kMaxSize = 2048;                   // pixels a side
 inline constexpr int kMaxAa = 8;                        // samples per pixel along each axis
 inline constexpr std::uint64_t kMaxCalls = 16'000'000;  // size * size * aa * aa
-inline constexpr std::size_t kMaxBody = 64 * 1024;      // bytes
+inline constexpr std::size_t kMaxBody = preview::kMaxPresetBytes;
+// A browser sends a dozen header fields; the head's bytes are bounded by
+// the server's memory for each connection.
+inline constexpr std::size_t kMaxHeaders = 100;
+// The page's token for its renders: a newer render with the same token
+// replaces an older one still running or waiting.
+inline constexpr std::size_t kMaxToken = 64;
 
 struct RayType {
   std::string_view name;
@@ -60,6 +69,60 @@ std::string preset_json(const preview::Preset& preset);
 // {"error": message}, and "line" where the message concerns one line of a
 // preset.
 std::string error_json(const std::string& message, int line = 0);
+
+// One answer: its status, content type, body and any further header fields.
+struct Answer {
+  int status = 200;
+  std::string type;
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// A request that cannot be answered as asked: its status and message (and
+// the preset's line the message concerns), answered as error_json.
+struct Refusal {
+  int status;
+  std::string message;
+  int line = 0;
+};
+
+Answer refusal_answer(const Refusal& r);
+Refusal body_too_long();
+Refusal too_many_headers(std::size_t count);
+
+// A request's query arguments, decoded, in the order they came.
+using Query = std::vector<std::pair<std::string, std::string>>;
+
+// GET (or HEAD) of `path`: the page's files by their exact paths, the field
+// list (with the images of the `textures` folder as they are now, none when
+// it is empty), or 404 for any other path.
+Answer get_answer(std::string_view path, const std::string& textures = {});
+// Any other method, or a POST to a path that takes none.
+Answer no_page_answer(std::string_view path);
+// POST /api/parse.
+Answer parse_answer(const Query& query, const std::string& body);
+
+// What POST /api/render asks for: shape, size, aa, ray and token, each
+// optional; throws a Refusal for anything else, or too much.
+struct RenderRequest {
+  preview::View view;
+  preview::Preset preset;
+  std::string token;  // empty: none
+};
+RenderRequest render_request(const Query& query, const std::string& body);
+// The record as the preview sets it, with the request's preset applied; its
+// textures come from the `textures` folder alone (none when it is empty),
+// each opened now: one that cannot be is the preset's 400.
+void apply_request(const RenderRequest& request, const std::string& textures, host::Host* host);
+// The rendered frame as PNG, with its figures in X-Render-Seconds and
+// X-Samples.
+Answer render_answer(const preview::Frame& frame, double seconds);
+// 503: every render place is taken and the line is full.
+Answer busy_answer();
+// 409: a newer render with the same token took this one's place.
+Answer replaced_answer();
+// 503: the server stopped before the render could be done.
+Answer stopping_answer();
 
 }  // namespace strata::serve
 

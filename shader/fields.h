@@ -119,16 +119,21 @@ inline constexpr std::array kRecordFields = {
                     "pulls the slot's normal from the incoming normal (0) toward itself (1)", 0.0f,
                     2.0f, "the slot adds nothing", {1.0f}),
     STRATAMIX_FIELD(layerBalance, STRATAMIX_LAYER_SLOTS, scalar, normal,
-                    "the slot against the layer before it: 0.5 adds it plainly", 0.0f, 1.0f,
-                    "the slot adds nothing", {0.5f}),
+                    "exactly 0.5 adds the slot's normal once; any other value takes the layer "
+                    "before it (the surface normal, for the first slot) out of the average and "
+                    "puts in the surface normal and, twice, a mix from that layer (toward 0) to "
+                    "this slot's (1)",
+                    0.0f, 1.0f, "the slot adds nothing", {0.5f}),
     STRATAMIX_FIELD(normalScale, 1, scalar, normal, "multiplies the combined normal", 0.0f, 2.0f,
                     "no scaling, as 1 does", {1.0f}),
     STRATAMIX_FIELD(skipPhotons, 1, gate, flow,
-                    "photon and final-gather rays return at once (on only at exactly 1)", 0.0f,
-                    1.0f, "off", {0.0f}),
+                    "with normalEnable on, photon and final-gather rays get baseColor (or, with "
+                    "outputNormal, the incoming normal) at once, unshaded (on only at exactly 1)",
+                    0.0f, 1.0f, "off", {0.0f}),
     STRATAMIX_FIELD(skipReflections, 1, gate, flow,
-                    "reflection and refraction rays return at once (on only at exactly 1)", 0.0f,
-                    1.0f, "off", {0.0f}),
+                    "with normalEnable on, reflection and refraction rays get baseColor (or, with "
+                    "outputNormal, the incoming normal) at once, unshaded (on only at exactly 1)",
+                    0.0f, 1.0f, "off", {0.0f}),
     STRATAMIX_FIELD(normalAsColor, 1, toggle, normal,
                     "returns the combined normal as a colour (x, y, z, 1)", 0.0f, 1.0f,
                     "off: the colour path runs", {0.0f}),
@@ -148,8 +153,10 @@ inline constexpr std::array kRecordFields = {
                     "weights the blend by the layer colour's alpha", 0.0f, 1.0f,
                     "off (mode 0 always uses the alpha)", {0.0f}),
     STRATAMIX_FIELD(hueAdjust, 1, scalar, correction,
-                    "multiplies the hue by 1 + this (a scale, not a rotation)", -1.0f, 1.0f,
-                    "the hue unchanged", {0.0f}),
+                    "multiplies the hue (red 0, yellow 1/6, ..., magenta 5/6, red 1) by 1 + "
+                    "this, a scale, not a rotation; a colour whose scaled hue reaches 7/6 is left "
+                    "unchanged, pure red and magentas first, from 1/6 up",
+                    -1.0f, 0.16f, "the hue unchanged", {0.0f}),
     STRATAMIX_FIELD(saturationAdjust, 1, scalar, correction,
                     "multiplies the saturation by 1 + this", -1.0f, 1.0f,
                     "the saturation unchanged", {0.0f}),

@@ -165,9 +165,25 @@ void check(const ModelRow& r) {
   check(Row{r.edge, r.in, r.adjust, kSingleModel ? r.single : r.wide});
 }
 
-// One colour in each sector 0 to 6, saturation halved, alpha 0.25 untouched.
+// One colour in each sector 0 to 6, saturation halved, alpha 0.25 untouched;
+// then the sector edges 1, 3 and 5, where one channel is the unique minimum
+// and the other two tie at the maximum: the round trip must give the tied
+// pair back equal, under a saturation and under a value change.
 TEST(ColorCorrection, EverySectorOfTheRoundTrip) {
   const Adjust half = hsv(0, -0.5f, 0);
+  // 0.2f and 0.6f: d = 0.4f (a tie rounded to even), S = 0x3f2aaaab.
+  const float lo = 0.2f;
+  const float hi = 0.6f;
+  // s' = 0.7f: S2 = 0x3eeeeeef is below 0.5, so 1 - S2 is not exact in
+  // float; wide m = V (1 - S2) rounded once, single rounds 1 - S2 first.
+  const Adjust less_saturated = hsv(0, -0.3f, 0);
+  const float m_wide = from_bits(0x3ea3d70b);
+  const float m_single = from_bits(0x3ea3d70a);
+  // v' = 1.5: V2 = 0.6f 1.5 = 0x3f666667 exactly; m = V2 (1 - S) =
+  // 0.2999999940 rounds down to 0x3e999999, the same in both models.
+  const Adjust brighter = hsv(0, 0, 0.5f);
+  const float v2 = from_bits(0x3f666667);
+  const float m_v = from_bits(0x3e999999);
   // clang-format off
   const ModelRow rows[] = {
       //  edge, colour in, adjusters, expected wide, expected single
@@ -182,6 +198,25 @@ TEST(ColorCorrection, EverySectorOfTheRoundTrip) {
       {"sector 4", {0.5f, 0, 1, 0.25f}, half, {0.75f, 0.5f, 1, 0.25f}, {0.75f, 0.5f, 1, 0.25f}},
       {"sector 5", {1, 0, 0.5f, 0.25f}, half, {1, 0.5f, 0.75f, 0.25f}, {1, 0.5f, 0.75f, 0.25f}},
       {"sector 6", {1, 0, 0, 0.25f}, half, {1, 0.5f, 0.5f, 0.25f}, {1, 0.5f, 0.5f, 0.25f}},
+      // Red the minimum, k = 3, f = 0: H = 3 times the float 1/6, 0.5 + 2^-26
+      // (wide), 0.5 (single); H2 = 0.5 in both, x = 3, q = 0, n = V.
+      {"red unique minimum, green = blue, saturation: sector 3 edge",
+       {lo, hi, hi, 0.25f}, less_saturated, {m_wide, hi, hi, 0.25f}, {m_single, hi, hi, 0.25f}},
+      {"red unique minimum, green = blue, value: sector 3 edge",
+       {lo, hi, hi, 0.25f}, brighter, {m_v, v2, v2, 0.25f}, {m_v, v2, v2, 0.25f}},
+      // Green the minimum, k = 5, f = 0: wide H2 = 0x3f555556 and x = 5 +
+      // 2^-22, a tie that h6 rounds to 5; single H2 = 0x3f555555 and h6 = 5.
+      // Sector 5, q = 0, n = V.
+      {"green unique minimum, red = blue, saturation: sector 5 edge",
+       {hi, lo, hi, 0.25f}, less_saturated, {hi, m_wide, hi, 0.25f}, {hi, m_single, hi, 0.25f}},
+      {"green unique minimum, red = blue, value: sector 5 edge",
+       {hi, lo, hi, 0.25f}, brighter, {v2, m_v, v2, 0.25f}, {v2, m_v, v2, 0.25f}},
+      // Blue the minimum, the last branch, k = 1, f = 0: H2 = the float 1/6,
+      // x = 1 + 2^-25 (wide) or 1 (single); sector 1, q = 0, n = V.
+      {"blue unique minimum, red = green, saturation: sector 1 edge",
+       {hi, hi, lo, 0.25f}, less_saturated, {hi, hi, m_wide, 0.25f}, {hi, hi, m_single, 0.25f}},
+      {"blue unique minimum, red = green, value: sector 1 edge",
+       {hi, hi, lo, 0.25f}, brighter, {v2, v2, m_v, 0.25f}, {v2, v2, m_v, 0.25f}},
   };
   // clang-format on
   for (const ModelRow& r : rows) {

@@ -123,6 +123,36 @@ TEST(NormalStage, CombinesLayersExactly) {
          layer(p, 0, {1, 0, 0}, 1.0f, -0.0f);
        },
        kUp, kUp},
+      // Every weight below 1 is taken from the incoming (0, 0, 1), not from
+      // the layer before. Slot 0 adds (0.5, 0, 0.5). Slot 1, weighted to
+      // (0, 0.25, 0.75), balanced to (0, 0.0625, 0.9375); Q = (0.375, 0,
+      // 0.625), M = (0.75, 0.125, 2.125), sum (0.75, 0.125, 3.125). Slot 2,
+      // weighted to (-0.75, 0, 0.25), balanced to (-0.5625, 0, 0.4375);
+      // Q = (0, 0.015625, 0.984375), M = (-1.125, 0.03125, 1.84375), sum
+      // (-0.375, 0.09375, 4.03125); count 6. (Anchored at the previous layer
+      // the average would be (-0.033203125, 0.01953125, 0.638671875).)
+      {"three partial weights, plain then blending balances: (-1/16, 1/64, 43/64)",
+       [](strataMix_params& p) {
+         layer(p, 0, {1, 0, 0}, 0.5f, 0.5f);
+         layer(p, 1, {0, 1, 0}, 0.25f, 0.25f);
+         layer(p, 2, {-1, 0, 0}, 0.75f, 0.75f);
+       },
+       kUp,
+       {-0.0625f, 0.015625f, 0.671875f}},
+      // Slot 0, (0.5, 0, 0.5) balanced to (0.125, 0, 0.875): D = 0, M =
+      // sum = (0.25, 0, 2.75). Slot 1 adds (0, 0.25, 0.75): sum (0.25, 0.25,
+      // 3.5). Slot 2 blends with slot 1's weighted vector: Q = (0, 0.0625,
+      // 0.9375), M = (-1.125, 0.125, 1.75), sum (-0.875, 0.125, 4.5); count
+      // 6. Every step is exact; each quotient by 6 is rounded once, alike in
+      // both models.
+      {"three partial weights, a plain balance between blending ones",
+       [](strataMix_params& p) {
+         layer(p, 0, {1, 0, 0}, 0.5f, 0.25f);
+         layer(p, 1, {0, 1, 0}, 0.25f, 0.5f);
+         layer(p, 2, {-1, 0, 0}, 0.75f, 0.75f);
+       },
+       kUp,
+       {-7.0f / 48.0f, 1.0f / 48.0f, 0.75f}},
       {"a first blending layer counts twice: (M) / 3",
        [](strataMix_params& p) {
          layer(p, 0, {1, 0, 0}, 1.0f, 0.25f);
@@ -287,14 +317,34 @@ TEST(NormalStage, MixReadsTheStatesNormalAfterTheLastEvaluation) {
 }
 
 // With the squared length held in a float, a normal shorter than about
-// 2.6e-23 has length 0 and is left alone; the wide model normalises it.
+// 2.6e-23 has length 0 and is left alone; the wide model normalises every
+// non-zero length, down to subnormal components, whose squares are still
+// normal doubles.
 TEST(NormalStage, TinyNormalDependsOnTheFloatModel) {
-  host::Host h;
-  h.params() = neutral();
-  h.params().normalizeNormal = 1;
-  const strataMix_vector tiny{1e-23f, 0.0f, 0.0f};
-  const strataMix_vector expected = kSingleModel ? tiny : strataMix_vector{1.0f, 0.0f, 0.0f};
-  EXPECT_EQ(hex(shade(h, 0, tiny).normal), hex(expected));
+  struct Row {
+    const char* name;
+    strataMix_vector in;
+    strataMix_vector wide;
+    strataMix_vector single;
+  };
+  const float r2 = 0.70710677f;  // 0x3f3504f3, 1/sqrt(2) rounded
+  const float r3 = 0.57735026f;  // 0x3f13cd3a, 1/sqrt(3) rounded
+  const float sub = 1e-40f;      // 0x000116c2, subnormal
+  const Row rows[] = {
+      {"1e-23 on x", {1e-23f, 0, 0}, {1, 0, 0}, {1e-23f, 0, 0}},
+      {"1e-35 on x", {1e-35f, 0, 0}, {1, 0, 0}, {1e-35f, 0, 0}},
+      {"1e-35 on every axis", {1e-35f, -1e-35f, 1e-35f}, {r3, -r3, r3}, {1e-35f, -1e-35f, 1e-35f}},
+      {"subnormal 1e-40 on x", {sub, 0, 0}, {1, 0, 0}, {sub, 0, 0}},
+      {"subnormal 1e-40 on y and z", {0, sub, -sub}, {0, r2, -r2}, {0, sub, -sub}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    host::Host h;
+    h.params() = neutral();
+    h.params().normalizeNormal = 1;
+    const strataMix_vector expected = kSingleModel ? r.single : r.wide;
+    EXPECT_EQ(hex(shade(h, 0, r.in).normal), hex(expected));
+  }
 }
 
 TEST(NormalStage, NormalPersistsAfterAColourExit) {

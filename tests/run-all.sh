@@ -10,8 +10,27 @@
 # a machine that runs 32-bit x86 programs (tests/probe-x86-32.sh decides;
 # STRATAMIX_WINE32=off rules them out). Elsewhere the x86 plug-in is built
 # and checked without running it.
+#
+# The run owns every file it uses and never reads or writes the user's home:
+# the set-up (npm's cache) keeps its files in build/run-all/setup-home; every
+# step after it runs with HOME and the XDG folders in build/run-all/home,
+# made empty, which must still be empty at the end (step "home"). Wine runs
+# in a prefix of each Windows build tree's own (cmake/wine-prefix.sh).
 set -uo pipefail
 cd "$(dirname "$0")/.."
+
+logs=$PWD/build/run-all
+# own_home DIR: HOME and the XDG folders in DIR, and nowhere else.
+own_home() {
+  export HOME=$1 XDG_CONFIG_HOME=$1/.config XDG_CACHE_HOME=$1/.cache \
+    XDG_DATA_HOME=$1/.local/share XDG_STATE_HOME=$1/.local/state
+  mkdir -p "$HOME"
+}
+mkdir -p "$logs/runtime"
+chmod 700 "$logs/runtime"
+export XDG_RUNTIME_DIR=$logs/runtime
+unset WINEPREFIX
+own_home "$logs/setup-home"
 
 wine32=$(tests/probe-x86-32.sh)
 parts=(native cross preview serve bake browser fuzz)
@@ -20,15 +39,8 @@ if [ "$wine32" = yes ]; then
 fi
 tools/install-deps.sh "${parts[@]}" || exit 1
 
-# Wine makes its prefix at its first start; make it once, before the tests
-# start Wine processes in parallel. The 64-bit loader makes it, so that both
-# Windows builds can use it. No .NET or HTML engine is needed.
-export WINEDEBUG=-all
-WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 wineboot --init || exit 1
-wineserver -w
-
-logs=build/run-all
-mkdir -p "$logs"
+rm -rf "$logs/home"
+own_home "$logs/home"
 rows=()
 total_passed=0
 total_failed=0
@@ -63,7 +75,7 @@ preset() {
   shift 2
   local configure=(cmake --preset "$name")
   # The preview, stratamix serve, the bake and their tests are part of every
-  # native run: a missing OpenImageIO, cpp-httplib or assimp fails here
+  # native run: a missing OpenImageIO, libmicrohttpd or assimp fails here
   # instead of skipping them. The cross builds never look for them.
   case "$name" in
     native*)
@@ -116,7 +128,8 @@ fi
 preset ppc qemu-ppc
 
 # A bounded fuzzing run per float model, and the benchmarks once, briefly.
-# Each run fuzzes the plug-in and the preset parser, 30 seconds each.
+# Each run fuzzes the plug-in, the preset parser and eval's case lines, 30
+# seconds each.
 step fuzz native fuzz/run.sh fuzz "${STRATAMIX_FUZZ_SECONDS:-30}"
 step fuzz-single native fuzz/run.sh fuzz-single "${STRATAMIX_FUZZ_SECONDS:-30}"
 step bench native build/native/bin/strata_bench --benchmark_filter=full \
@@ -146,6 +159,19 @@ if [ "$wine32" = yes ]; then
   same_bits native windows
 fi
 same_bits native-single ppc
+
+# Nothing the steps started wrote to their home: a program that did would
+# write to the user's home outside this run.
+home_untouched() {
+  local written
+  written=$(cd "$HOME" && find . -mindepth 1 -maxdepth 3 | sort | head -n 5 | tr '\n' ' ')
+  if [ -z "$written" ]; then
+    record "home" "every step" 1 0 "$HOME stayed empty"
+  else
+    record "home" "every step" 0 1 "written to $HOME: $written"
+  fi
+}
+home_untouched
 
 echo
 printf '%-22s %-24s %6s %6s  %s\n' "step" "ran under" "passed" "failed" "notes"

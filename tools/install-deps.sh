@@ -22,8 +22,8 @@ packages_for() {
     # stratamix bake: assimp reads the meshes (the bake's core, its tests and
     # its fuzz target need it; the command itself also needs the preview).
     bake) echo "libassimp-dev" ;;
-    # stratamix serve: cpp-httplib, found through its pkg-config file.
-    serve) echo "libcpp-httplib-dev pkg-config" ;;
+    # stratamix serve: libmicrohttpd, found through its pkg-config file.
+    serve) echo "libmicrohttpd-dev pkg-config" ;;
     # The page's test in headless Chromium: Debian's chromium, and node with
     # npm for playwright-core (a node already installed from elsewhere, whose
     # package brings its own npm, is kept).

@@ -1,17 +1,15 @@
 #include "preview.h"
 
 #include <OpenImageIO/imagebuf.h>
-#include <OpenImageIO/imagebufalgo.h>
 
 #include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <map>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 
 #include "catalogue.h"
@@ -19,6 +17,7 @@
 #include "preset.h"
 #include "render.h"
 #include "sheet.h"
+#include "text_input.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -167,20 +166,6 @@ class ProgressLine {
   int shown_ = -1;
 };
 
-std::string read_text(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    throw std::runtime_error(path + ": no such file");
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw std::runtime_error(path + ": cannot be read");
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The output folder, made before anything is rendered.
 void make_output_folder(const std::string& dir) {
   std::error_code ec;
@@ -212,6 +197,39 @@ std::string grouped(std::uint64_t n) {
   return digits;
 }
 
+// The files a sheet's render writes: NAME.png, NAME.exr, and with --cells
+// NAME-NN.png for each cell.
+std::vector<std::string> output_files(const preview::Sheet& sheet, const Options& o) {
+  const std::string stem = (std::filesystem::path(o.out_dir) / sheet.name).string();
+  std::vector<std::string> files = {stem + ".png", stem + ".exr"};
+  for (std::size_t i = 0; o.cells && i < sheet.cells.size(); ++i) {
+    char number[32];
+    std::snprintf(number, sizeof number, "-%02zu.png", i);
+    files.push_back(stem + number);
+  }
+  return files;
+}
+
+// Inputs whose pictures would share a file, the later replacing the earlier:
+// one message for each input that would write a file another one writes.
+bool outputs_clash(const std::vector<preview::Sheet>& sheets,
+                   const std::vector<std::string>& inputs, const Options& o, std::ostream& err) {
+  std::map<std::string, std::size_t> written_by;
+  bool clash = false;
+  for (std::size_t i = 0; i < sheets.size(); ++i) {
+    for (const std::string& file : output_files(sheets[i], o)) {
+      const auto [it, fresh] = written_by.emplace(file, i);
+      if (!fresh) {
+        err << "stratamix preview: " << inputs[it->second] << " and " << inputs[i]
+            << " would both write " << file << '\n';
+        clash = true;
+        break;
+      }
+    }
+  }
+  return clash;
+}
+
 // Renders one sheet, writes its two images and reports the figures.
 void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
                       const preview::SheetLayout& layout, const Options& o, std::ostream& out,
@@ -226,21 +244,12 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   progress.finish();
 
-  const std::string stem = (std::filesystem::path(o.out_dir) / sheet.name).string();
-  std::vector<std::string> written = {stem + ".png", stem + ".exr"};
-  if (o.cells) {
-    for (std::size_t i = 0; i < images.cells.size(); ++i) {
-      char number[32];
-      std::snprintf(number, sizeof number, "-%02zu.png", i);
-      written.push_back(stem + number);
-    }
-  }
+  const std::vector<std::string> written = output_files(sheet, o);
   try {
     write_image(images.display, written[0], OIIO::TypeDesc::UINT8);
     write_image(images.values, written[1], OIIO::TypeDesc::FLOAT);
-    for (std::size_t i = 0; o.cells && i < images.cells.size(); ++i) {
-      write_image(OIIO::ImageBufAlgo::cut(images.display, images.cells[i]), written[i + 2],
-                  OIIO::TypeDesc::UINT8);
+    for (std::size_t i = 0; i + 2 < written.size(); ++i) {
+      write_image(images.cells[i], written[i + 2], OIIO::TypeDesc::UINT8);
     }
   } catch (const std::runtime_error&) {
     // All the pictures or none: a PNG without its EXR, or a file cut short,
@@ -258,7 +267,7 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
   std::snprintf(figures, sizeof figures, "%.2f s, %.2f M samples/s on %u thread%s", seconds,
                 static_cast<double>(images.samples) / seconds / 1e6, threads,
                 threads == 1 ? "" : "s");
-  out << stem << ".png, " << stem << ".exr: " << sheet.cells.size()
+  out << written[0] << ", " << written[1] << ": " << sheet.cells.size()
       << (sheet.cells.size() == 1 ? " cell, " : " cells, ") << grouped(images.samples)
       << " samples in " << figures << '\n';
 }
@@ -288,6 +297,7 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
   // Every sheet and preset is checked before anything is rendered: a bad
   // preset gets its message and no image.
   std::vector<preview::Sheet> sheets;
+  std::vector<std::string> inputs;  // what asked for each sheet
   bool bad = false;
   if (o.presets.empty()) {
     for (preview::Sheet& s : preview::default_sheets()) {
@@ -296,6 +306,7 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
         wanted = wanted || name == s.name;
       }
       if (wanted) {
+        inputs.push_back("sheet " + s.name);
         sheets.push_back(std::move(s));
       }
     }
@@ -313,7 +324,9 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
   }
   for (const std::string& path : o.presets) {
     try {
-      sheets.push_back(preset_sheet(path, preview::parse_preset(read_text(path)), o.shape));
+      const std::string text = host::read_text_file(path, preview::kMaxPresetBytes);
+      sheets.push_back(preset_sheet(path, preview::parse_preset(text), o.shape));
+      inputs.push_back(path);
     } catch (const preview::PresetError& e) {
       err << "stratamix preview: " << path << ": " << e.what() << '\n';
       bad = true;
@@ -322,7 +335,8 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
       bad = true;
     }
   }
-  if (bad) {
+  const bool clash = outputs_clash(sheets, inputs, o, err);
+  if (bad || clash) {
     return 1;
   }
 
@@ -342,6 +356,7 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
     preview::SheetLayout layout =
         preview::layout_for(o.cell.value_or(o.presets.empty() ? 96 : 256));
     layout.aa = o.aa;
+    layout.cell_pictures = o.cells;
     for (const preview::Sheet& sheet : sheets) {
       render_and_write(sheet, plugin.shader(), layout, o, out, err);
     }

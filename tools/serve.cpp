@@ -1,12 +1,11 @@
 #include "serve.h"
 
-#include <pthread.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <charconv>
-#include <csignal>
-#include <ctime>
 #include <ostream>
 #include <stdexcept>
 #include <thread>
@@ -72,44 +71,64 @@ bool loopback(const std::string& address) {
   return address.rfind("127.", 0) == 0 || address == "::1" || address == "localhost";
 }
 
-// Stops the server at SIGINT or SIGTERM. The signals are blocked in every
-// thread and taken here, so that stopping runs as ordinary code rather than
-// in a handler.
+// The write end of SignalWatch's pipe, for the handler.
+std::atomic<int> signal_pipe{-1};
+
+extern "C" void on_stop_signal(int signal_number) {
+  const auto byte = static_cast<unsigned char>(signal_number);
+  const int fd = signal_pipe.load();
+  if (fd >= 0) {
+    [[maybe_unused]] const ssize_t n = write(fd, &byte, 1);
+  }
+}
+
+// Stops the server at SIGINT or SIGTERM. The handler only writes the
+// signal's number to a pipe, and a thread of its own stops the server, so
+// that stopping runs as ordinary code rather than in a handler. A handler,
+// not a blocked signal taken with sigwait: libraries start threads of their
+// own (OpenImageIO's log4cplus does, when it is loaded), where the signal
+// would be left unblocked and end the program at once.
 class SignalWatch {
  public:
   explicit SignalWatch(serve::Server& server) {
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
-    // A shell starts a background job with SIGINT ignored, and an ignored
-    // signal is never pending for sigtimedwait to take.
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+    if (pipe2(pipe_, O_CLOEXEC) != 0) {
+      throw std::runtime_error("cannot make a pipe for the signals");
+    }
+    signal_pipe = pipe_[1];
+    // A shell starts a background job with SIGINT ignored; the handler
+    // replaces that too.
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, &old_int_);
+    sigaction(SIGTERM, &action, &old_term_);
     thread_ = std::thread([this, &server] {
-      const timespec wait{0, 100'000'000};
-      while (!done_) {
-        const int signal = sigtimedwait(&signals_, nullptr, &wait);
-        if (signal > 0) {
-          caught_ = signal;
-          server.stop();
-          return;
-        }
+      unsigned char byte = 0;
+      while (read(pipe_[0], &byte, 1) == 1 && byte != 0) {
+        caught_ = byte;
+        server.stop();
       }
     });
   }
   SignalWatch(const SignalWatch&) = delete;
   SignalWatch& operator=(const SignalWatch&) = delete;
   ~SignalWatch() {
-    done_ = true;
+    sigaction(SIGINT, &old_int_, nullptr);
+    sigaction(SIGTERM, &old_term_, nullptr);
+    const unsigned char done = 0;
+    [[maybe_unused]] const ssize_t n = write(pipe_[1], &done, 1);
     thread_.join();
-    pthread_sigmask(SIG_UNBLOCK, &signals_, nullptr);
+    signal_pipe = -1;
+    close(pipe_[0]);
+    close(pipe_[1]);
   }
   int caught() const { return caught_; }
 
  private:
-  sigset_t signals_{};
-  std::atomic<bool> done_{false};
+  int pipe_[2] = {-1, -1};
+  struct sigaction old_int_ {};
+  struct sigaction old_term_ {};
   std::atomic<int> caught_{0};
   std::thread thread_;
 };
@@ -138,8 +157,6 @@ int run_serve(const std::vector<std::string>& args, const std::string& default_p
     int caught = 0;
     {
       serve::Server server(plugin.shader(), s.server);
-      // Before the server starts its threads, which inherit the blocked
-      // signals.
       SignalWatch watch(server);
       if (!loopback(s.server.bind)) {
         err << "stratamix serve: listening on " << s.server.bind

@@ -122,7 +122,7 @@ int serve_command(int argc, char** argv) {
 #else
   (void)argc;
   (void)argv;
-  std::cerr << "stratamix: built without serve (it needs the preview and cpp-httplib: "
+  std::cerr << "stratamix: built without serve (it needs the preview and libmicrohttpd: "
                "tools/install-deps.sh preview serve, then configure again)\n";
   return 2;
 #endif
@@ -136,7 +136,13 @@ int main(int argc, char** argv) {
   // compare byte for byte.
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
+  // Input is read as bytes: the readers end lines at CR, LF or CRLF
+  // themselves, and a Ctrl-Z byte is a byte, not the end of the input.
+  _setmode(_fileno(stdin), _O_BINARY);
 #endif
+  // The tools write through the streams alone; unsynchronised, standard
+  // input is read a buffer at a time rather than a byte at a time.
+  std::ios::sync_with_stdio(false);
   try {
     if (argc >= 2 && std::strcmp(argv[1], "eval") == 0) {
       return eval_command(argc, argv);

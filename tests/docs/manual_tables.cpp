@@ -1,22 +1,29 @@
-// The manual's parameter table, made from the record's field list, and the
-// check that the manual holds it and a section for every blend mode.
+// The manual's tables made from the record's field list: the parameters,
+// and the order in which the plug-in reads them, stage by stage; and the
+// check that the manual holds both and a section for every blend mode.
 //
 //   manual_tables check docs/manual.md   # exit 1 naming what differs
-//   manual_tables write docs/manual.md   # rewrite the table in place
+//   manual_tables write docs/manual.md   # rewrite the tables in place
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "blend_modes.h"
 #include "fields.h"
+#include "harness.h"
 
 namespace strata::docs {
 namespace {
 
-constexpr const char* kBegin = "<!-- parameter table: made from shader/fields.h -->\n";
-constexpr const char* kEnd = "<!-- end of parameter table -->\n";
+// A generated part of the manual, between its two marks.
+struct Block {
+  const char* begin;
+  const char* end;
+  std::string (*make)();
+};
 
 std::string type_of(const Field& f) {
   switch (f.kind) {
@@ -71,6 +78,97 @@ std::string parameter_table() {
   return out.str();
 }
 
+std::string stage_name(FieldStage stage) {
+  switch (stage) {
+    case FieldStage::flow:
+      return "the gates";
+    case FieldStage::normal:
+      return "the normal stage";
+    case FieldStage::layer:
+      return "the colour layer stage";
+    case FieldStage::correction:
+      return "the correction stage";
+  }
+  return "";
+}
+
+// Every parameter in the order the plug-in reads it, from one call through
+// every stage: no gate taken, the normal stage with one slot on, a blend and
+// a correction. Each parameter is connected, so the host logs every read.
+std::vector<ParameterRef> reads_of_a_full_call() {
+  host::Host h;
+  strataMix_params& p = h.params();
+  p.normalEnable = 1;
+  p.layerCount = 1;
+  p.layerEnable[0] = 1;
+  p.layerWeight[0] = 1.0f;
+  p.layerBalance[0] = 0.5f;
+  p.blendEnable = 1;
+  p.correctEnable = 1;
+  h.connect_all();
+  std::vector<ParameterRef> reads;
+  for (const std::string& name : test::shade(h).evaluated) {
+    reads.push_back(*parse_parameter(name));
+  }
+  return reads;
+}
+
+// One row per stage, in the order the stages run; a slot's reads stand for
+// every visited slot.
+std::string read_order_table() {
+  const std::vector<ParameterRef> reads = reads_of_a_full_call();
+  std::ostringstream out;
+  out << "| Stage | Parameters, in the order they are read | Evaluations, at most |\n";
+  out << "|---|---|---|\n";
+  for (std::size_t i = 0; i < reads.size();) {
+    const FieldStage stage = reads[i].field->stage;
+    std::string names;
+    int once = 0;
+    int per_slot = 0;
+    for (; i < reads.size() && reads[i].field->stage == stage; ++i) {
+      const Field& f = *reads[i].field;
+      if (f.slots > 1 && per_slot == 0) {
+        names += ", then for each slot i below `layerCount`: ";
+      } else if (!names.empty()) {
+        names += ", ";
+      }
+      names += "`" + std::string(f.name) + (f.slots > 1 ? "[i]`" : "`");
+      if (f.slots > 1) {
+        ++per_slot;
+      } else {
+        ++once;
+      }
+    }
+    out << "| " << stage_name(stage) << " | " << names << " | " << once
+        << (per_slot > 0 ? " + " + std::to_string(per_slot) + " per slot" : "") << " |\n";
+  }
+  return out.str();
+}
+
+// The full call must read every field, or the table leaves one out.
+int unread_fields() {
+  int missing = 0;
+  const std::vector<ParameterRef> reads = reads_of_a_full_call();
+  for (const Field& f : kRecordFields) {
+    bool read = false;
+    for (const ParameterRef& r : reads) {
+      read = read || r.field == &f;
+    }
+    if (!read) {
+      std::cerr << "the full call never reads " << f.name << "\n";
+      ++missing;
+    }
+  }
+  return missing;
+}
+
+constexpr Block kBlocks[] = {
+    {"<!-- parameter table: made from shader/fields.h -->\n", "<!-- end of parameter table -->\n",
+     parameter_table},
+    {"<!-- read order: made from shader/fields.h and the plug-in's reads -->\n",
+     "<!-- end of read order -->\n", read_order_table},
+};
+
 int run(const std::string& command, const std::string& path) {
   std::ifstream in(path);
   if (!in) {
@@ -80,24 +178,28 @@ int run(const std::string& command, const std::string& path) {
   std::stringstream buffer;
   buffer << in.rdbuf();
   std::string text = buffer.str();
-  const auto begin = text.find(kBegin);
-  const auto end = text.find(kEnd);
-  if (begin == std::string::npos || end == std::string::npos || end < begin) {
-    std::cerr << path << ": no parameter table between its two marks\n";
-    return 1;
+  int problems = unread_fields();
+  for (const Block& block : kBlocks) {
+    const auto begin = text.find(block.begin);
+    const auto end = text.find(block.end);
+    if (begin == std::string::npos || end == std::string::npos || end < begin) {
+      std::cerr << path << ": no " << block.begin << "and " << block.end;
+      ++problems;
+      continue;
+    }
+    const auto from = begin + std::string(block.begin).size();
+    const std::string table = block.make();
+    if (command == "write") {
+      text.replace(from, end - from, table);
+    } else if (text.compare(from, end - from, table) != 0) {
+      std::cerr << path << ": the table after " << block.begin << "differs from what it is made "
+                << "from; run manual_tables write " << path << "\n";
+      ++problems;
+    }
   }
-  const auto from = begin + std::string(kBegin).size();
-  const std::string table = parameter_table();
   if (command == "write") {
-    text.replace(from, end - from, table);
     std::ofstream(path) << text;
-    return 0;
-  }
-  int problems = 0;
-  if (text.compare(from, end - from, table) != 0) {
-    std::cerr << path << ": the parameter table differs from the field list; run "
-              << "manual_tables write " << path << "\n";
-    ++problems;
+    return problems == 0 ? 0 : 1;
   }
   for (const BlendModeEntry& m : kBlendModes) {
     const std::string heading =

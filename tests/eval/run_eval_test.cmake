@@ -8,13 +8,24 @@
 #              exit status and one message naming its problem, and no answer;
 #              a row of status 0 gives its one line on standard output instead
 #   PROJECT_VERSION  what the table's @PROJECT_VERSION@ stands for
+#   HOSTILE    a script that writes the input from CASES, with lines no file
+#              in the repository holds (optional); PYTHON runs it, into WORK
 if(NOT DEFINED STATUS)
   set(STATUS 1)
 endif()
 string(REPLACE "|" ";" emulator "${EMULATOR}")
+set(input ${CASES})
+if(DEFINED HOSTILE)
+  file(MAKE_DIRECTORY ${WORK})
+  set(input ${WORK}/cases.jsonl)
+  execute_process(COMMAND ${PYTHON} ${HOSTILE} ${CASES} ${input} RESULT_VARIABLE written)
+  if(NOT written EQUAL 0)
+    message(FATAL_ERROR "${HOSTILE} could not write ${input}")
+  endif()
+endif()
 execute_process(
   COMMAND ${emulator} ${STRATAMIX} eval
-  INPUT_FILE ${CASES}
+  INPUT_FILE ${input}
   OUTPUT_VARIABLE answers
   ERROR_VARIABLE messages
   RESULT_VARIABLE status)

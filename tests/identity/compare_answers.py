@@ -13,10 +13,13 @@ allowances that the platforms decide, not the plug-in:
 
 usage: compare_answers.py CASES ANSWERS_A ANSWERS_B
 Prints how many cases it compared and how many pow channels differed by one
-unit; exits 1 and lists the differences if any other bits differ.
+unit; exits 1 and lists the differences if any other bits differ. When it
+compares no case it exits 1 and says why on the same line ("compared 0
+cases: no file ...", or the counts of cases and answers that differ).
 """
 
 import json
+import os
 import struct
 import sys
 
@@ -59,6 +62,8 @@ class Tally:
         self.power_cases = 0
         self.one_ulp_channels = 0
         self.mismatches = []
+        # Why no case was compared, when none was.
+        self.unread = ""
 
 
 def compare_channel(a, b, may_differ_by_one, where, tally):
@@ -96,9 +101,12 @@ def compare_files(cases_path, a_path, b_path):
         case_lines = [l for l in cases if l.strip()]
         a_lines = answers_a.read().splitlines()
         b_lines = answers_b.read().splitlines()
-    if not (len(case_lines) == len(a_lines) == len(b_lines)):
-        tally.mismatches.append("%d cases, %d and %d answers" %
-                                (len(case_lines), len(a_lines), len(b_lines)))
+    if not case_lines:
+        tally.unread = "no cases in %s" % cases_path
+    elif not (len(case_lines) == len(a_lines) == len(b_lines)):
+        tally.unread = "%d cases, but %d answers in %s and %d in %s" % (
+            len(case_lines), len(a_lines), a_path, len(b_lines), b_path)
+    if tally.unread:
         return tally
     for line, (c, a, b) in enumerate(zip(case_lines, a_lines, b_lines), start=1):
         compare_answer(json.loads(c), json.loads(a), json.loads(b), line, tally)
@@ -110,7 +118,15 @@ def main(argv):
         sys.stderr.write(__doc__)
         return 2
     cases_path, a_path, b_path = argv[1:]
+    for path in argv[1:]:
+        if not os.path.isfile(path):
+            # The build's identity_answers test did not run, or wrote nothing.
+            print("%s against %s: compared 0 cases: no file %s" % (a_path, b_path, path))
+            return 1
     tally = compare_files(cases_path, a_path, b_path)
+    if tally.unread:
+        print("%s against %s: compared 0 cases: %s" % (a_path, b_path, tally.unread))
+        return 1
     print("%s against %s: compared %d cases (%d through pow); %d pow channels differed by one "
           "ulp; %d other differences" % (a_path, b_path, tally.cases, tally.power_cases,
                                          tally.one_ulp_channels, len(tally.mismatches)))

@@ -2,8 +2,12 @@
 builds may differ in (NaN patterns; one ulp in a channel that went through
 pow) and what they may not."""
 
+import contextlib
 import importlib.util
+import io
+import json
 import os
+import tempfile
 import unittest
 
 _TOOL = os.path.join(os.path.dirname(__file__), "compare_answers.py")
@@ -76,6 +80,39 @@ class CompareAnswer(unittest.TestCase):
                 tally = self.run_pair(case, a, b)
                 self.assertEqual(tally.one_ulp_channels, one_ulp, tally.mismatches)
                 self.assertEqual(len(tally.mismatches), mismatches, tally.mismatches)
+
+
+class CompareFiles(unittest.TestCase):
+    """A comparison of no case fails, and its one line says why."""
+
+    def test_rows(self):
+        case, red = json.dumps(BLEND), json.dumps(answer(RED))
+        rows = [
+            # (edge, cases, answers a, answers b (None: no file), status, the line ends in)
+            ("same answers", [case, case], [red, red], [red, red], 0,
+             "compared 2 cases (0 through pow); 0 pow channels differed by one ulp; "
+             "0 other differences"),
+            ("no answers file", [case], [red], None, 1, "compared 0 cases: no file B"),
+            ("an empty answers file", [case, case], [red, red], [], 1,
+             "compared 0 cases: 2 cases, but 2 answers in A and 0 in B"),
+            ("an answer missing", [case, case], [red, red], [red], 1,
+             "compared 0 cases: 2 cases, but 2 answers in A and 1 in B"),
+            ("no cases", [], [], [], 1, "compared 0 cases: no cases in CASES"),
+        ]
+        for edge, cases, a, b, status, ending in rows:
+            with self.subTest(edge), tempfile.TemporaryDirectory() as folder:
+                paths = {name: os.path.join(folder, name) for name in ("CASES", "A", "B")}
+                for name, lines in (("CASES", cases), ("A", a), ("B", b)):
+                    if lines is not None:
+                        with open(paths[name], "w") as f:
+                            f.write("".join(line + "\n" for line in lines))
+                printed = io.StringIO()
+                with contextlib.redirect_stdout(printed):
+                    got = compare.main(["compare_answers.py", paths["CASES"], paths["A"],
+                                        paths["B"]])
+                line = printed.getvalue().replace(folder + os.sep, "")
+                self.assertEqual(got, status, line)
+                self.assertEqual(line, "A against B: " + ending + "\n")
 
 
 if __name__ == "__main__":

@@ -1,19 +1,15 @@
 # Installs the build tree into a fresh prefix and checks the documented
 # layout: exactly these files, the headers as in the sources, and an
 # installed stratamix that finds the installed plug-in.
+include(${SOURCE_DIR}/tests/package/doc_files.cmake)
 set(expected
   bin/stratamix
   include/strataMix/strataMix.h
   include/strataMix/strataMix.mi
   include/strataMix/strataMix_types.h
   lib/strataMix/strataMix.so
-  share/doc/strataMix/LICENSE
-  share/doc/strataMix/README.md)
-if(EXAMPLES)
-  list(APPEND expected share/strataMix/examples/layered-bumps.preset
-       share/strataMix/examples/overlay-checker.preset share/strataMix/examples/vase.obj)
-  list(SORT expected)
-endif()
+  ${strata_doc_files})
+list(SORT expected)
 
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}

@@ -4,15 +4,12 @@
 #   WORK      a folder to unpack into (optional: the archive is only listed)
 #   EMULATOR  the command that runs the unpacked tool, "|"-separated (optional)
 #   CC        a C compiler for a scene tool's view of the headers (optional)
+#   SOURCE_DIR  the source tree, for the documents the archive carries
+#   PYTHON    a Python 3 for the unpacked README's and manual's links (optional)
+include(${CMAKE_CURRENT_LIST_DIR}/doc_files.cmake)
 set(docs include/strataMix/strataMix.h include/strataMix/strataMix.mi
-         include/strataMix/strataMix_types.h share/doc/strataMix/LICENSE
-         share/doc/strataMix/README.md)
+         include/strataMix/strataMix_types.h ${strata_doc_files})
 set(linux-x86_64 bin/stratamix lib/strataMix/strataMix.so ${docs})
-# EXAMPLES: the tool was built with the preview, which ships the examples.
-if(EXAMPLES)
-  list(APPEND linux-x86_64 share/strataMix/examples/layered-bumps.preset
-       share/strataMix/examples/overlay-checker.preset share/strataMix/examples/vase.obj)
-endif()
 set(windows-x86 bin/stratamix.exe lib/strataMix/strataMix.dll ${docs})
 set(linux-powerpc bin/stratamix lib/strataMix/strataMix.so ${docs})
 
@@ -79,6 +76,17 @@ if(DEFINED CC)
                   RESULT_VARIABLE status OUTPUT_VARIABLE log ERROR_VARIABLE log)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "the unpacked headers do not compile as C:\n${log}")
+  endif()
+endif()
+# The README's and the manual's links and pictures resolve in the unpacked
+# archive as they do in the source tree.
+if(DEFINED PYTHON)
+  set(doc ${unpacked}/share/doc/strataMix)
+  execute_process(COMMAND ${PYTHON} ${SOURCE_DIR}/tests/docs/check_links.py ${doc}/docs/images
+                          1048576 ${doc}/README.md ${doc}/docs/manual.md
+                  RESULT_VARIABLE status OUTPUT_VARIABLE log ERROR_VARIABLE log)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "the unpacked documents' links do not resolve:\n${log}")
   endif()
 endif()
 message(STATUS "${name}: the files of ${PLATFORM}, used from ${unpacked}")

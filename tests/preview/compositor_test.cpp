@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace strata::preview {
 namespace {
@@ -91,6 +92,70 @@ TEST(Compositor, ATitleWiderThanItsPictureStaysInsideIt) {
       }
     }
     EXPECT_GT(title_pixels, 0) << "no title drawn";
+  }
+}
+
+TEST(Compositor, CellPicturesAreOneSizeWithTheirPanelsCentred) {
+  // Cells under labels of different widths, each panel a flat colour (a
+  // channel of 0.5 shows as 0.5): every cell's picture is as wide as the
+  // widest column, its panel cell x cell at the top with equal margins left
+  // and right, and its label's white pixels (below the panel, where the
+  // text's edges may also be 0.5) as far from either edge, to two pixels:
+  // the glyphs' own side bearings and rounding.
+  struct Row {
+    std::vector<std::string> labels;
+    int cell;
+    const char* edge;
+  };
+  const Row rows[] = {
+      {{"0 over", "4 add normalised", "layer, alpha 0.75", "9"}, 40, "labels wider than the cell"},
+      {{"a", "bb"}, 64, "labels narrower than the cell"},
+      {{"odd", "a label of odd width, wider still"}, 33, "an odd cell"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.edge);
+    SheetLayout layout = layout_for(r.cell);
+    layout.cell_pictures = true;
+    SheetPicture picture("cells", r.labels, 3, 1, layout);
+    Frame frame;
+    frame.width = frame.height = r.cell;
+    frame.result.assign(static_cast<std::size_t>(r.cell * r.cell) * 4, 0.5f);
+    frame.normal.assign(static_cast<std::size_t>(r.cell * r.cell) * 3, 0.0f);
+    frame.coverage.assign(static_cast<std::size_t>(r.cell * r.cell), 1.0f);
+    for (std::size_t i = 0; i < r.labels.size(); ++i) {
+      picture.place(i, frame);
+    }
+    const SheetImages images = picture.finish();
+    ASSERT_EQ(images.cells.size(), r.labels.size());
+    const int width = images.cells[0].spec().width;
+    const int height = images.cells[0].spec().height;
+    for (std::size_t i = 0; i < images.cells.size(); ++i) {
+      SCOPED_TRACE(r.labels[i]);
+      const OIIO::ImageBuf& cell = images.cells[i];
+      ASSERT_EQ(cell.spec().width, width);
+      ASSERT_EQ(cell.spec().height, height);
+      int panel_left = width;
+      int panel_right = -1;
+      int text_left = width;
+      int text_right = -1;
+      for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+          float pixel[3];
+          cell.getpixel(x, y, pixel, 3);
+          if (y < r.cell && pixel[0] == 0.5f && pixel[1] == 0.5f && pixel[2] == 0.5f) {
+            panel_left = std::min(panel_left, x);
+            panel_right = std::max(panel_right, x);
+          } else if (y >= r.cell && pixel[0] > 0.5f) {
+            text_left = std::min(text_left, x);
+            text_right = std::max(text_right, x);
+          }
+        }
+      }
+      EXPECT_EQ(panel_right - panel_left + 1, r.cell);
+      EXPECT_EQ(panel_left, width - 1 - panel_right) << "the panel is off centre";
+      ASSERT_LE(text_left, text_right) << "no label drawn";
+      EXPECT_NEAR(text_left, width - 1 - text_right, 2) << "the label is off centre";
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "support.h"
 
@@ -61,8 +62,9 @@ TEST(Preset, ValuesLandInTheirFields) {
 }
 
 TEST(Preset, BadLinesAreNamedWithTheirProblem) {
+  using namespace std::string_view_literals;
   struct Row {
-    const char* text;
+    std::string_view text;
     const char* message;
   };
   const Row rows[] = {
@@ -136,6 +138,18 @@ TEST(Preset, BadLinesAreNamedWithTheirProblem) {
       {"layerNormal = normalmap(\"n.png\", y up, y down)",
        "line 1: normalmap(...): the y direction is given twice"},
       {"gamma = texture(\"a.png\") 2", "line 1: texture(...): unexpected text after ')'"},
+      // A byte-order mark at the start is skipped; anywhere else it is text.
+      {"\xEF\xBB\xBF"
+       "blendMod = 15",
+       "line 1: unknown parameter 'blendMod'"},
+      {"gamma = 2\n\xEF\xBB\xBFgamma = 3", "line 2: unknown parameter '\xEF\xBB\xBFgamma'"},
+      // CR, LF and CRLF each end one line.
+      {"gamma = 2\rblendMod = 15", "line 2: unknown parameter 'blendMod'"},
+      {"gamma = 2\r\n\r\nblendMod = 15", "line 3: unknown parameter 'blendMod'"},
+      {"gamma = 2\n\rblendMod = 15", "line 3: unknown parameter 'blendMod'"},
+      // A NUL byte, in a value or in a comment.
+      {"gamma = 2\n  ga\0mma = 3"sv, "line 2: column 5: a NUL byte, which a preset cannot hold"},
+      {"# a NUL \0\ngamma = 2"sv, "line 1: column 9: a NUL byte, which a preset cannot hold"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.text);

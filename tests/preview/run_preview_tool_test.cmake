@@ -23,10 +23,22 @@ endif()
 # Arguments | exit status | how the one message begins (the usage may follow
 # it). The tool runs in WORK, so that its default folder "out" lies there.
 file(WRITE ${WORK}/file "")
-file(MAKE_DIRECTORY ${WORK}/exr/normals.exr)
+file(MAKE_DIRECTORY ${WORK}/exr/normals.exr ${WORK}/folder.preset)
+execute_process(COMMAND mkfifo ${WORK}/fifo.preset)
+string(REPEAT "#" 65536 comment)
+file(WRITE ${WORK}/long.preset "gamma = 2\n${comment}")
+file(WRITE ${WORK}/a/x.preset "gamma = 2\n")
+file(WRITE ${WORK}/b/x.preset "gamma = 3\n")
+file(WRITE ${WORK}/x-00.preset "gamma = 4\n")
 set(small "--sheet normals --cell 8 --aa 1")
 set(rows
   "${WORK}/missing.preset | 1 | stratamix preview: ${WORK}/missing.preset: no such file"
+  "${WORK}/folder.preset | 1 | stratamix preview: ${WORK}/folder.preset: is a folder, not a file"
+  "${WORK}/fifo.preset | 1 | stratamix preview: ${WORK}/fifo.preset: is a FIFO, not a regular file"
+  "/dev/zero | 1 | stratamix preview: /dev/zero: is a character device, not a regular file"
+  "${WORK}/long.preset | 1 | stratamix preview: ${WORK}/long.preset: over the limit of 65536 bytes"
+  "${WORK}/a/x.preset ${WORK}/b/x.preset | 1 | stratamix preview: ${WORK}/a/x.preset and ${WORK}/b/x.preset would both write out/x.png"
+  "--cells ${WORK}/a/x.preset ${WORK}/x-00.preset | 1 | stratamix preview: ${WORK}/a/x.preset and ${WORK}/x-00.preset would both write out/x-00.png"
   "--sheet colours | 1 | stratamix preview: no sheet named 'colours' (blend-modes, color-correct, normals)"
   "--shape cube ${WORK}/good.preset | 2 | stratamix preview: --shape is sphere or swatch, not 'cube'"
   "--aa 9 | 2 | stratamix preview: --aa takes a whole number from 1 to 8, not '9'"
@@ -46,8 +58,9 @@ foreach(row IN LISTS rows)
   string(STRIP "${want_status}" want_status)
   string(REGEX REPLACE "^ " "" want_message "${want_message}")
   separate_arguments(arguments UNIX_COMMAND "${command_line}")
+  # A FIFO or a device read as a preset would never end.
   execute_process(COMMAND ${STRATAMIX} preview ${arguments}
-                  WORKING_DIRECTORY ${WORK}
+                  WORKING_DIRECTORY ${WORK} TIMEOUT 60
                   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   string(FIND "${err}" "${want_message}" at)
   string(REGEX MATCHALL "(^|\n)stratamix" named "${err}")
@@ -63,6 +76,39 @@ foreach(row IN LISTS rows)
 endforeach()
 if(failed)
   message(FATAL_ERROR "${failed}")
+endif()
+
+# A byte-order mark, CR and CRLF line ends and a size of exactly 64 KiB
+# change nothing: the preset renders the same values as its plain twin.
+set(lines "layerColor = 1 0.5 0" "blendEnable = on" "blendMode = 15" "baseColor = checker(4)")
+list(JOIN lines "\n" plain)
+string(ASCII 239 187 191 bom)
+string(ASCII 13 cr)
+list(GET lines 0 first)
+list(GET lines 1 second)
+list(GET lines 2 third)
+list(GET lines 3 fourth)
+set(marked "${bom}${first}${cr}${second}${cr}\n${third}\n${fourth}${cr}#")
+string(LENGTH "${marked}" length)
+math(EXPR padding "65536 - ${length}")
+string(REPEAT "#" ${padding} comment)
+string(APPEND marked "${comment}")
+# The same path each time, so that the two sheets bear the same title; the
+# PNG holds no date.
+foreach(form plain marked)
+  file(WRITE ${WORK}/same/look.preset "${${form}}")
+  file(SIZE ${WORK}/same/look.preset ${form}_size)
+  execute_process(COMMAND ${STRATAMIX} preview --cell 8 --aa 1 --out ${WORK}/same/${form}
+                          ${WORK}/same/look.preset
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "the ${form} preset of ${${form}_size} bytes: status ${status}\n${out}${err}")
+  endif()
+  file(SHA256 ${WORK}/same/${form}/look.png ${form}_picture)
+endforeach()
+if(NOT marked_size EQUAL 65536 OR NOT plain_picture STREQUAL marked_picture)
+  message(FATAL_ERROR "a preset of ${marked_size} bytes with a byte-order mark and CR line ends "
+                      "gives another picture than the same preset with LF line ends")
 endif()
 
 execute_process(COMMAND ${STRATAMIX} preview --sheet normals --cell 16 --aa 1 --cells

@@ -121,9 +121,9 @@ INSTANTIATE_TEST_SUITE_P(Sheets, SheetReference,
                            return n;
                          });
 
-TEST(Sheet, BlendModesShowsEveryModeOnceInOrder) {
+TEST(Sheet, BlendModesShowsEveryModeOnceInOrderThenItsTwoRamps) {
   const Sheet& sheet = sheet_named("blend-modes");
-  ASSERT_EQ(sheet.cells.size(), 23u);
+  ASSERT_EQ(sheet.cells.size(), 25u);
   for (int mode = 0; mode < 23; ++mode) {
     SCOPED_TRACE("mode " + std::to_string(mode));
     const Cell& cell = sheet.cells[static_cast<std::size_t>(mode)];
@@ -133,6 +133,26 @@ TEST(Sheet, BlendModesShowsEveryModeOnceInOrder) {
     apply_preset(cell.preset, &h);
     EXPECT_EQ(h.params().blendMode, mode);
     EXPECT_EQ(h.params().blendEnable, 1);
+  }
+  // The base alone (blending off), then the layer alone: replace without
+  // the layer's alpha.
+  struct Row {
+    std::size_t cell;
+    const char* label;
+    std::int32_t blend_enable;
+    std::int32_t mode;
+  };
+  const Row rows[] = {{23, "base", 0, 0}, {24, "layer, alpha 0.75", 1, 1}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.label);
+    const Cell& cell = sheet.cells[r.cell];
+    EXPECT_EQ(cell.label, r.label);
+    host::Host h;
+    set_preview_defaults(&h.params());
+    apply_preset(cell.preset, &h);
+    EXPECT_EQ(h.params().blendEnable, r.blend_enable);
+    EXPECT_EQ(h.params().blendMode, r.mode);
+    EXPECT_EQ(h.params().useLayerAlpha, 0);
   }
 }
 
