@@ -15,6 +15,9 @@
 #if defined(STRATAMIX_WITH_SERVE)
 #include "serve.h"
 #endif
+#if defined(STRATAMIX_WITH_BAKE)
+#include "bake_command.h"
+#endif
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -39,6 +42,9 @@ int usage_error(const std::string& problem) {
 #endif
 #if defined(STRATAMIX_WITH_SERVE)
   std::cerr << strata::tools::kServeUsage;
+#endif
+#if defined(STRATAMIX_WITH_BAKE)
+  std::cerr << strata::tools::kBakeUsage;
 #endif
   return 2;
 }
@@ -115,6 +121,19 @@ int preview_command(int argc, char** argv) {
 #endif
 }
 
+int bake_command(int argc, char** argv) {
+#if defined(STRATAMIX_WITH_BAKE)
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  return strata::tools::run_bake_command(args, default_plugin(), std::cout, std::cerr);
+#else
+  (void)argc;
+  (void)argv;
+  std::cerr << "stratamix: built without the bake (it needs the preview and assimp: "
+               "tools/install-deps.sh preview bake, then configure again)\n";
+  return 2;
+#endif
+}
+
 int serve_command(int argc, char** argv) {
 #if defined(STRATAMIX_WITH_SERVE)
   const std::vector<std::string> args(argv + 2, argv + argc);
@@ -150,13 +169,16 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "preview") == 0) {
       return preview_command(argc, argv);
     }
+    if (argc >= 2 && std::strcmp(argv[1], "bake") == 0) {
+      return bake_command(argc, argv);
+    }
     if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) {
       return serve_command(argc, argv);
     }
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
       return version_command(argc, argv);
     }
-    return usage_error(argc < 2 ? "stratamix: give a command, eval, preview or serve"
+    return usage_error(argc < 2 ? "stratamix: give a command, eval, preview, bake or serve"
                                 : "stratamix: unknown command '" + std::string(argv[1]) + "'");
   } catch (const std::exception& e) {
     std::cerr << "stratamix: " << e.what() << '\n';
