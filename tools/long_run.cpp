@@ -32,8 +32,10 @@ void ProgressLine::tick(std::uint64_t done, std::uint64_t total) {
       err_ << '\r' << label_ << ' ' << percent << '%' << std::flush;
       shown_ = percent;
     }
-  } else if (now - start_ >= std::chrono::seconds(1) && now - last_ >= std::chrono::seconds(1)) {
+  } else if (percent != shown_ && now - start_ >= std::chrono::seconds(1) &&
+             now - last_ >= std::chrono::seconds(1)) {
     err_ << label_ << ' ' << percent << "%\n" << std::flush;
+    shown_ = percent;
     last_ = now;
   }
 }

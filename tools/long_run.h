@@ -12,7 +12,8 @@
 namespace strata::tools {
 
 // A progress line on standard error: kept up to date on a terminal; written
-// elsewhere only once a run has gone on for a second, and then each second.
+// elsewhere only once a run has gone on for a second, and then at most each
+// second, when the figure has changed.
 class ProgressLine {
  public:
   ProgressLine(std::string label, std::ostream& err);

@@ -1,0 +1,158 @@
+#!/usr/bin/env python3
+"""Measures stratamix bake on the example mesh with a layered look, against
+stratamix preview and the bare shader in the same run:
+
+  - samples per second while shading, at each size, against the preview's
+    samples per second for the same look and as many samples (a swatch of
+    the bake's size, one sample a pixel); the whole bake's rate beside it,
+    padding and files included;
+  - the bake's speed-up from one thread to two, against the bare shader's
+    own (strata_bench's threads/ benchmark);
+  - the bake's peak resident memory at each size with two maps.
+
+A measurement, not a test: nothing here fails on a slow machine.
+
+    bench/bake_times.py [--stratamix PATH] [--bench PATH] [--sizes 2048,4096] [--json OUT]
+"""
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+TARGET_AGAINST_PREVIEW = 0.9
+TARGET_AGAINST_SHADER_THREADS = 0.95
+TARGET_PEAK_GIB = 1.0
+
+BAKE_FIGURES = re.compile(r"([\d,]+) samples in ([\d.]+) s \(shading ([\d.]+) s\), "
+                          r"([\d.]+) M samples/s shading on (\d+) threads?")
+PREVIEW_FIGURES = re.compile(r"([\d,]+) samples in ([\d.]+) s, ([\d.]+) M samples/s on (\d+) thread")
+
+
+def run_measured(command, out_path):
+    """Runs a command to its end with its standard output in `out_path`: that
+    output, and the command's peak resident memory in bytes (from wait4, the
+    child's own)."""
+    pid = os.fork()
+    if pid == 0:
+        try:
+            out = os.open(out_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+            devnull = os.open(os.devnull, os.O_WRONLY)
+            os.dup2(out, 1)
+            os.dup2(devnull, 2)
+            os.execv(command[0], command)
+        finally:
+            os._exit(127)
+    _, status, usage = os.wait4(pid, 0)
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0:
+        sys.exit(f"bake_times.py: {' '.join(command)} failed ({code})")
+    with open(out_path) as f:
+        return f.read(), usage.ru_maxrss * 1024
+
+
+def bake(args, work, size, threads):
+    out_dir = os.path.join(work, f"bake-{size}-{threads}")
+    text, peak = run_measured([args.stratamix, "bake", args.preset, "--mesh", args.mesh,
+                               "--size", str(size), "--aa", "1", "--maps", "color,normal",
+                               "--threads", str(threads), "--out", out_dir],
+                              os.path.join(work, "bake.txt"))
+    found = BAKE_FIGURES.search(text)
+    if not found:
+        sys.exit(f"bake_times.py: stratamix bake said {text!r}")
+    samples = int(found.group(1).replace(",", ""))
+    return {"size": size, "threads": threads, "samples": samples,
+            "seconds": float(found.group(2)), "shading_seconds": float(found.group(3)),
+            "shading_rate": samples / float(found.group(3)),
+            "rate": samples / float(found.group(2)), "peak_bytes": peak}
+
+
+def preview(args, work, size, threads):
+    text, _ = run_measured([args.stratamix, "preview", args.preset, "--shape", "swatch",
+                            "--cell", str(size), "--aa", "1", "--threads", str(threads),
+                            "--out", os.path.join(work, f"preview-{size}")],
+                           os.path.join(work, "preview.txt"))
+    found = PREVIEW_FIGURES.search(text)
+    if not found:
+        sys.exit(f"bake_times.py: stratamix preview said {text!r}")
+    samples = int(found.group(1).replace(",", ""))
+    return {"size": size, "threads": threads, "samples": samples,
+            "rate": samples / float(found.group(2))}
+
+
+def shader_threads(args, work):
+    """The bare shader's items per second on one thread and on two."""
+    out = os.path.join(work, "threads.json")
+    subprocess.run([args.bench, "--benchmark_filter=^threads/", "--benchmark_min_time=0.5",
+                    f"--benchmark_out={out}", "--benchmark_out_format=json"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(out) as f:
+        rates = {b["threads"]: b["items_per_second"] for b in json.load(f)["benchmarks"]}
+    return rates[1], rates[2]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--stratamix", default=os.path.join(ROOT, "build/native/bin/stratamix"))
+    parser.add_argument("--bench", default=os.path.join(ROOT, "build/native/bin/strata_bench"))
+    parser.add_argument("--preset",
+                        default=os.path.join(ROOT, "preview/presets/layered-bumps.preset"))
+    parser.add_argument("--mesh", default=os.path.join(ROOT, "bake/examples/vase.obj"))
+    parser.add_argument("--sizes", default="2048,4096")
+    parser.add_argument("--json", help="also write the figures here, for bench/report.py")
+    args = parser.parse_args()
+    sizes = [int(s) for s in args.sizes.split(",")]
+    cores = os.cpu_count() or 1
+
+    with tempfile.TemporaryDirectory(prefix="bake_times.") as work:
+        started = time.time()
+        rows = []
+        for size in sizes:
+            rows.append({"bake": bake(args, work, size, cores),
+                         "preview": preview(args, work, size, cores)})
+        # The speed-up on the smallest size, each thread count once, beside
+        # the bare shader's in the same run.
+        one = bake(args, work, sizes[0], 1)
+        two = bake(args, work, sizes[0], 2)
+        shader_one, shader_two = shader_threads(args, work)
+        minutes = (time.time() - started) / 60
+
+    bake_speedup = two["shading_rate"] / one["shading_rate"]
+    shader_speedup = shader_two / shader_one
+    figures = {
+        "cores": cores,
+        "look": os.path.basename(args.preset),
+        "mesh": os.path.basename(args.mesh),
+        "sizes": rows,
+        "threads": {"size": sizes[0], "bake_one": one["shading_rate"],
+                    "bake_two": two["shading_rate"], "shader_one": shader_one,
+                    "shader_two": shader_two, "bake_speedup": bake_speedup,
+                    "shader_speedup": shader_speedup},
+        "targets": {"against_preview": TARGET_AGAINST_PREVIEW,
+                    "against_shader_threads": TARGET_AGAINST_SHADER_THREADS,
+                    "peak_gib": TARGET_PEAK_GIB},
+    }
+
+    print(f"{figures['look']} on {figures['mesh']}, one sample a texel, maps color and normal, "
+          f"{cores} cores, {minutes:.1f} minutes")
+    print(f"{'size':>5} {'bake shading':>14} {'whole bake':>12} {'preview':>10} "
+          f"{'shading/preview':>16} {'peak memory':>12}")
+    for row in rows:
+        b, p = row["bake"], row["preview"]
+        print(f"{b['size']:>5} {b['shading_rate'] / 1e6:>10.2f} M/s {b['rate'] / 1e6:>8.2f} M/s "
+              f"{p['rate'] / 1e6:>6.2f} M/s {b['shading_rate'] / p['rate']:>16.2f} "
+              f"{b['peak_bytes'] / 2**30:>8.2f} GiB")
+    print(f"one thread to two at {sizes[0]}: the bake x{bake_speedup:.2f}, the bare shader "
+          f"x{shader_speedup:.2f}, ratio {bake_speedup / shader_speedup:.2f} "
+          f"(target {TARGET_AGAINST_SHADER_THREADS})")
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump(figures, f, indent=1)
+
+
+if __name__ == "__main__":
+    main()
