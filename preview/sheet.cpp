@@ -2,13 +2,18 @@
 
 #include <utility>
 
+#include "textures.h"
+
 namespace strata::preview {
 namespace {
 
-// A cell's host: the preview's defaults, then the cell's preset.
+// A cell's host: the preview's defaults, then the cell's preset, its
+// textures opened by the paths it holds (a preset file's are made relative
+// to its folder as it is read).
 void set_up_cell(const Cell& cell, host::Host* host) {
   set_preview_defaults(&host->params());
-  apply_preset(cell.preset, host);
+  TextureFiles textures({{}, false});
+  apply_preset(cell.preset, host, &textures);
 }
 
 }  // namespace

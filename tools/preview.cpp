@@ -204,6 +204,14 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
 // A preset file as a one-cell sheet named after the file.
 preview::Sheet preset_sheet(const std::string& path, preview::Preset preset, preview::Shape shape) {
   const std::string name = std::filesystem::path(path).stem().string();
+  // Its textures are taken from its folder, and opened now (sheet_panels
+  // sets the cell up).
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  for (preview::Assignment& a : preset.assignments) {
+    if (a.texture && std::filesystem::path(a.texture->path).is_relative()) {
+      a.texture->path = (folder / a.texture->path).string();
+    }
+  }
   preview::Sheet sheet{name, "preset " + path, shape, 1, {{"result", std::move(preset)}}};
   if (preview::sheet_panels(sheet) == 2) {
     sheet.cells[0].label = "result, and the combined normal lit";

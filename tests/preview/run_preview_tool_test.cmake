@@ -30,6 +30,7 @@ file(WRITE ${WORK}/long.preset "gamma = 2\n${comment}")
 file(WRITE ${WORK}/a/x.preset "gamma = 2\n")
 file(WRITE ${WORK}/b/x.preset "gamma = 3\n")
 file(WRITE ${WORK}/x-00.preset "gamma = 4\n")
+file(WRITE ${WORK}/looks/texture.preset "baseColor = texture(\"none.png\")\n")
 set(small "--sheet normals --cell 8 --aa 1")
 set(rows
   "${WORK}/missing.preset | 1 | stratamix preview: ${WORK}/missing.preset: no such file"
@@ -39,6 +40,7 @@ set(rows
   "${WORK}/long.preset | 1 | stratamix preview: ${WORK}/long.preset: over the limit of 65536 bytes"
   "${WORK}/a/x.preset ${WORK}/b/x.preset | 1 | stratamix preview: ${WORK}/a/x.preset and ${WORK}/b/x.preset would both write out/x.png"
   "--cells ${WORK}/a/x.preset ${WORK}/x-00.preset | 1 | stratamix preview: ${WORK}/a/x.preset and ${WORK}/x-00.preset would both write out/x-00.png"
+  "${WORK}/looks/texture.preset | 1 | stratamix preview: ${WORK}/looks/texture.preset: line 1: texture \"${WORK}/looks/none.png\": Could not open file"
   "--sheet colours | 1 | stratamix preview: no sheet named 'colours' (blend-modes, color-correct, normals)"
   "--shape cube ${WORK}/good.preset | 2 | stratamix preview: --shape is sphere or swatch, not 'cube'"
   "--aa 9 | 2 | stratamix preview: --aa takes a whole number from 1 to 8, not '9'"
