@@ -2,8 +2,8 @@
 // size gives the texture back; a flat normal map bakes the surface normal;
 // on the example asset every covered texel holds its own triangle's value
 // and nothing beyond the padding is written; one thread and two write the
-// same bytes; UDIM tiles are named by the usual rule; a stopped bake leaves
-// no file.
+// same bytes; UDIM tiles are named by the usual rule; a stopped bake, and
+// the command stopped by a signal, leave no file.
 #include "job.h"
 
 #include <OpenImageIO/imagebuf.h>
@@ -11,8 +11,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
+
+#if defined(STRATAMIX_TOOL)
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+#endif
 
 #include "support.h"
 #include "textures.h"
@@ -272,6 +283,54 @@ TEST(BakeJob, AStoppedBakeLeavesNoFile) {
   stopper.join();
   EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
 }
+
+#if defined(STRATAMIX_TOOL)
+TEST(BakeJob, TheToolStoppedBySignalLeavesNoFileAndSaysSo) {
+  // stratamix bake as a user stops it: once its progress shows it shading,
+  // either signal ends it with status 130 and nothing in its folder.
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number == SIGINT ? "SIGINT" : "SIGTERM");
+    const std::filesystem::path dir = test::scratch() / std::to_string(signal_number);
+    std::filesystem::create_directories(dir);
+    const std::string preset = test::write_file(dir / "look.preset", "baseColor = noise(4)\n");
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    std::string words[] = {
+        STRATAMIX_TOOL, "bake", preset, "--mesh", STRATAMIX_EXAMPLE_MESH, "--size",
+        "2048",         "--aa", "2",    "--out",  (dir / "out").string()};
+    std::vector<char*> argv;
+    for (std::string& w : words) {
+      argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, STRATAMIX_TOOL, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(err[1]);
+    FILE* said = fdopen(err[0], "r");
+    char line[256] = {};
+    const bool shading =
+        std::fgets(line, sizeof line, said) != nullptr && std::string(line).rfind("bake ", 0) == 0;
+    EXPECT_TRUE(shading) << "its first line: '" << line << "'";
+    ASSERT_EQ(kill(pid, signal_number), 0);
+    std::string rest;
+    while (std::fgets(line, sizeof line, said) != nullptr) {
+      rest += line;
+    }
+    std::fclose(said);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    EXPECT_NE(rest.find("stratamix bake: interrupted; no map written\n"), std::string::npos)
+        << rest;
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace strata::bake
