@@ -5,7 +5,7 @@
 
 extern "C" {
 
-STRATAMIX_API int32_t strataMix_version(void) { return 1; }
+STRATAMIX_API int32_t strataMix_version(void) { return STRATAMIX_INTERFACE_VERSION; }
 
 // The renderer calls this once for the shader, with no parameter record, and
 // once per instance, with one; a stored 0 tells it that no instance needs

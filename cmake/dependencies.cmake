@@ -1,8 +1,8 @@
 # The libraries the tests and tools use, found natively from the build
 # machine's packages, and in a cross build taken from what of them the target
-# can use: GoogleTest compiled from Debian's sources, the JSON library's
-# headers alone (the rest of the build machine's include folder holds its own
-# C library, not the target's).
+# can use: GoogleTest compiled from Debian's sources, the JSON and the option
+# parsing libraries' headers alone (the rest of the build machine's include
+# folder holds its own C library, not the target's).
 
 macro(strata_find_gtest)
   if(CMAKE_CROSSCOMPILING)
@@ -14,18 +14,36 @@ macro(strata_find_gtest)
   endif()
 endmacro()
 
+# A header-only library of the build machine, for a cross build: its folder
+# of headers copied where the target's compiler can be pointed, as the
+# imported target `target`.
+function(strata_copy_build_machine_headers target header folder)
+  if(TARGET ${target})
+    return()
+  endif()
+  find_path(STRATAMIX_${folder}_INCLUDE ${header} PATHS /usr/include NO_DEFAULT_PATH
+            NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  set(headers ${CMAKE_BINARY_DIR}/build-machine-headers)
+  file(COPY ${STRATAMIX_${folder}_INCLUDE}/${folder} DESTINATION ${headers})
+  add_library(${target} INTERFACE IMPORTED GLOBAL)
+  set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${headers})
+endfunction()
+
 function(strata_find_json)
   if(NOT CMAKE_CROSSCOMPILING)
     find_package(nlohmann_json 3 REQUIRED)
     return()
   endif()
-  find_path(STRATAMIX_JSON_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_DEFAULT_PATH
-            NO_CMAKE_FIND_ROOT_PATH REQUIRED)
-  set(headers ${CMAKE_BINARY_DIR}/build-machine-headers)
-  file(COPY ${STRATAMIX_JSON_INCLUDE}/nlohmann DESTINATION ${headers})
-  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED GLOBAL)
-  set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
-    INTERFACE_INCLUDE_DIRECTORIES ${headers})
+  strata_copy_build_machine_headers(nlohmann_json::nlohmann_json nlohmann/json.hpp nlohmann)
+endfunction()
+
+# CLI11 (Debian's libcli11-dev), the tools' option parser.
+function(strata_find_cli11)
+  if(NOT CMAKE_CROSSCOMPILING)
+    find_package(CLI11 2 REQUIRED CONFIG)
+    return()
+  endif()
+  strata_copy_build_machine_headers(CLI11::CLI11 CLI/CLI.hpp CLI)
 endfunction()
 
 # Natively each test case is a ctest test of its own. Under an emulator every

@@ -1,50 +1,119 @@
 #!/usr/bin/python3
 """Writes the fuzzer's seed corpus (fuzz/corpus/): one input per kind of call,
-laid out as strata_fuzz.cpp reads it. Run it again after changing a seed."""
+laid out as strata_fuzz.cpp reads it, the record laid out by the description
+of the contract (stratamix describe). Run it again after changing a seed:
+
+    fuzz/make_corpus.py --description build/native/description.json
+
+The test fuzz_seed_corpus checks that the committed corpus is what it writes."""
+import argparse
 import os
 import struct
+import sys
 
-RECORD = 304
-TAG_WORDS = RECORD // 4
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "describe"))
+import contract  # noqa: E402
 
-FIELDS = {  # name: (offset, format of one slot, slot size)
-    "baseColor": (0, "4f", 16), "normalEnable": (16, "i", 4), "layerCount": (20, "i", 4),
-    "layerEnable": (24, "i", 4), "layerNormal": (56, "3f", 12), "normalMix": (152, "f", 4),
-    "layerWeight": (156, "f", 4), "layerBalance": (188, "f", 4), "normalScale": (220, "f", 4),
-    "skipPhotons": (224, "i", 4), "skipReflections": (228, "i", 4),
-    "normalAsColor": (232, "i", 4), "normalizeNormal": (236, "i", 4),
-    "blendEnable": (240, "i", 4), "layerColor": (244, "4f", 16), "blendAmount": (260, "f", 4),
-    "blendMode": (264, "i", 4), "useLayerAlpha": (268, "i", 4), "hueAdjust": (272, "f", 4),
-    "saturationAdjust": (276, "f", 4), "valueAdjust": (280, "f", 4), "gamma": (284, "f", 4),
-    "offset": (288, "f", 4), "contrast": (292, "f", 4), "correctEnable": (296, "i", 4),
-    "outputNormal": (300, "i", 4),
-}
+# Layer normals and colours the busy seeds cycle through.
+VECTORS = [(1.0, 0.0, 0.0), (0.0, 1.0, 0.0), (0.0, 0.0, -1.0), (0.5, 0.5, 0.5)]
+COLORS = [(0.25, 0.5, 0.75, 1.0), (0.75, 0.25, 0.5, 0.5)]
+RED = (1.0, 0.0, 0.0, 1.0)
 
 
-ARRAYS = {"layerEnable", "layerNormal", "layerWeight", "layerBalance"}
+class Seeds:
+    def __init__(self, c):
+        self.c = c
+        self.tag_words = c.record_size // 4
+        self.switches = set(c.routes.values())
 
+    def record(self, values):
+        """Arrays as lists of slots, colours and vectors as tuples."""
+        data = bytearray(self.c.record_size)
+        for name, value in values.items():
+            f = self.c.by_name[name]
+            size, fmt = self.c.slot_size(f), "<" + self.c.slot_format(f)
+            for i, slot in enumerate(value if f["slots"] > 1 else [value]):
+                packed = struct.pack(fmt, *(slot if isinstance(slot, tuple) else (slot,)))
+                data[f["offset"] + i * size:f["offset"] + (i + 1) * size] = packed
+        return bytes(data)
 
-def record(**values):
-    """Arrays as lists of slots, colours and vectors as tuples."""
-    data = bytearray(RECORD)
-    for name, value in values.items():
-        offset, fmt, size = FIELDS[name]
-        for i, slot in enumerate(value if name in ARRAYS else [value]):
-            fields = slot if isinstance(slot, tuple) else (slot,)
-            data[offset + i * size:offset + (i + 1) * size] = struct.pack("<" + fmt, *fields)
-    return bytes(data)
+    def case(self, values, ray=0, normal=(0.0, 0.0, 1.0), tags_first=False, offset_off=False,
+             connected=(), answers=b""):
+        bitmap = bytearray((self.tag_words + 7) // 8)
+        for name in connected:
+            f = self.c.by_name[name]
+            for i in range(f["slots"]):
+                word = (f["offset"] + i * self.c.slot_size(f)) // 4
+                bitmap[word // 8] |= 1 << (word % 8)
+        flags = (1 if tags_first else 0) | (2 if offset_off else 0)
+        return (self.record(values) + struct.pack("<i3fB", ray, *normal, flags) + bytes(bitmap)
+                + answers)
 
+    def busy(self, f, slot):
+        """A value for a field that makes its stage work: a switch on, every
+        slot visited, a float three quarters up its useful range."""
+        kind = f["kind"]
+        if kind == "toggle":
+            return 1
+        if kind == "gate":
+            return 0
+        if kind == "count":
+            return self.c.slots
+        if kind == "mode":
+            return len(self.c.modes) - 1
+        if kind == "color":
+            return COLORS[slot % len(COLORS)]
+        if kind == "vector":
+            return VECTORS[slot % len(VECTORS)]
+        return f["min"] + (f["max"] - f["min"]) * (0.75 if slot % 2 == 0 else 0.5)
 
-def case(rec, ray=0, normal=(0.0, 0.0, 1.0), tags_first=False, offset_off=False,
-         connected=(), answers=b""):
-    bitmap = bytearray((TAG_WORDS + 7) // 8)
-    for name in connected:
-        offset, _, size = FIELDS[name]
-        for i in range(8 if name in ARRAYS else 1):
-            word = (offset + i * size) // 4
-            bitmap[word // 8] |= 1 << (word % 8)
-    flags = (1 if tags_first else 0) | (2 if offset_off else 0)
-    return rec + struct.pack("<i3fB", ray, *normal, flags) + bytes(bitmap) + answers
+    def busy_stage(self, stage, index=0):
+        """Every field of a stage busy, but the switches that route the call,
+        which each seed sets itself."""
+        values = {}
+        for f in self.c.fields:
+            if f["stage"] != stage or f["name"] in self.switches:
+                continue
+            slots = [self.busy(f, index + i) for i in range(f["slots"])]
+            values[f["name"]] = slots if f["slots"] > 1 else slots[0]
+        return values
+
+    def all(self):
+        c = self.c
+        route = c.route
+        layers = {**self.busy_stage("normal"), route("normalStage"): 1}
+        full = {**layers, **self.busy_stage("layer", 1), **self.busy_stage("correction"),
+                route("blend"): 1, route("correction"): 1}
+        colours = {f["name"]: RED for f in c.of_kind("color")}
+        one = struct.pack("<i", 1)
+        half = struct.pack("<f", 0.5)
+        scalar_array = next(f["name"] for f in c.arrays() if f["kind"] == "scalar")
+        mode = c.the_field("mode")["name"]
+        return {
+            "colour_path_defaults": self.case({}),
+            "full_call_unconnected": self.case(full),
+            "full_call_connected": self.case(
+                full, connected=[f["name"] for f in c.fields],
+                answers=answer(one) + answer(b"") + answer(b"") + answer(b"", (0.0, 1.0, 0.0)) +
+                answer(half) * 4 + answer(struct.pack("<i", c.slots))),
+            "photon_gate_colour": self.case(
+                {**colours, route("normalStage"): 1, route("photonGate"): 1},
+                ray=c.ray_code("photon")),
+            "reflection_gate_normal": self.case(
+                {route("normalStage"): 1, route("outputNormal"): 1, route("reflectionGate"): 1},
+                ray=c.ray_code("reflection")),
+            "normal_as_colour": self.case({**layers, route("normalAsColor"): 1},
+                                          normal=(0.0, -1.0, 0.0)),
+            "mode_out_of_range": self.case(
+                {route("blend"): 1, mode: len(c.modes), route("correction"): 1,
+                 **{name: 2.0 for name in c.pow_fields()}}),
+            "tags_before_record": self.case(
+                full, tags_first=True, connected=[route("normalStage"), scalar_array, mode],
+                answers=answer(one, (1.0, 0.0, 0.0)) + answer(half) * c.slots +
+                answer(struct.pack("<i", len(c.modes) - 1))),
+            "tags_set_offset_zero": self.case(full, offset_off=True,
+                                              connected=[f["name"] for f in c.fields]),
+        }
 
 
 def answer(value, move_normal_to=None):
@@ -52,37 +121,19 @@ def answer(value, move_normal_to=None):
     return control + value.ljust(16, b"\x00")
 
 
-eight_layers = dict(
-    normalEnable=1, layerCount=8, layerEnable=[1] * 8,
-    layerNormal=[(1.0, 0.0, 0.0), (0.0, 1.0, 0.0), (0.0, 0.0, -1.0), (0.5, 0.5, 0.5)] * 2,
-    layerWeight=[1.0, 0.75, 0.5, 0.25] * 2, layerBalance=[0.5, 0.25, 0.5, 1.0] * 2,
-    normalMix=0.5, normalScale=2.0, normalizeNormal=1)
-full = dict(eight_layers, baseColor=(0.25, 0.5, 0.75, 1.0), blendEnable=1,
-            layerColor=(0.75, 0.25, 0.5, 0.5), blendAmount=0.5, blendMode=17, useLayerAlpha=1,
-            correctEnable=1, hueAdjust=0.125, saturationAdjust=-0.25, valueAdjust=0.5, gamma=2.2,
-            offset=0.01, contrast=1.5)
-one = struct.pack("<i", 1)
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--description", required=True,
+                        help="the description of the contract (stratamix describe)")
+    parser.add_argument("--output", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                         "corpus"),
+                        help="the folder to write (default: fuzz/corpus)")
+    args = parser.parse_args()
+    os.makedirs(args.output, exist_ok=True)
+    for name, data in Seeds(contract.load(args.description)).all().items():
+        with open(os.path.join(args.output, name), "wb") as f:
+            f.write(data)
 
-SEEDS = {
-    "colour_path_defaults": case(record()),
-    "full_call_unconnected": case(record(**full)),
-    "full_call_connected": case(
-        record(**full), connected=list(FIELDS),
-        answers=answer(one) + answer(b"") + answer(b"") + answer(b"", (0.0, 1.0, 0.0)) +
-        answer(struct.pack("<f", 0.5)) * 4 + answer(struct.pack("<i", 8))),
-    "photon_gate_colour": case(record(normalEnable=1, skipPhotons=1, baseColor=(1, 0, 0, 1)), ray=9),
-    "reflection_gate_normal": case(record(normalEnable=1, outputNormal=1, skipReflections=1), ray=2),
-    "normal_as_colour": case(record(normalAsColor=1, **eight_layers), normal=(0.0, -1.0, 0.0)),
-    "mode_out_of_range": case(record(blendEnable=1, blendMode=23, correctEnable=1, gamma=2.0)),
-    "tags_before_record": case(
-        record(**full), tags_first=True, connected=["normalEnable", "layerWeight", "blendMode"],
-        answers=answer(one, (1.0, 0.0, 0.0)) + answer(struct.pack("<f", 0.5)) * 8 +
-        answer(struct.pack("<i", 22))),
-    "tags_set_offset_zero": case(record(**full), offset_off=True, connected=list(FIELDS)),
-}
 
-here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
-os.makedirs(here, exist_ok=True)
-for name, data in SEEDS.items():
-    with open(os.path.join(here, name), "wb") as f:
-        f.write(data)
+if __name__ == "__main__":
+    main()

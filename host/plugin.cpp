@@ -1,7 +1,5 @@
 #include "plugin.h"
 
-#include <stdexcept>
-
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -61,12 +59,12 @@ Plugin::Plugin(const std::string& path) : path_(path) {
   std::string error;
   handle_ = open_library(path, &error);
   if (handle_ == nullptr) {
-    throw std::runtime_error("cannot load plug-in " + path + ": " + error);
+    throw PluginError("cannot load plug-in " + path + ": " + error);
   }
   shader_ = symbol_as<ShaderFn>(handle_, "strataMix");
   if (shader_ == nullptr) {
     close_library(handle_);
-    throw std::runtime_error("plug-in " + path + " has no strataMix");
+    throw PluginError("plug-in " + path + " has no strataMix");
   }
   version_ = symbol_as<VersionFn>(handle_, "strataMix_version");
   init_ = symbol_as<InitFn>(handle_, "strataMix_init");
@@ -75,6 +73,13 @@ Plugin::Plugin(const std::string& path) : path_(path) {
 }
 
 Plugin::~Plugin() { close_library(handle_); }
+
+std::int32_t Plugin::interface_version() const {
+  if (version_ == nullptr) {
+    throw PluginError("plug-in " + path_ + " has no strataMix_version");
+  }
+  return version_();
+}
 
 void* Plugin::symbol(const char* name) const { return find_symbol(handle_, name); }
 

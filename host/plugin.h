@@ -3,6 +3,7 @@
 #ifndef STRATAMIX_HOST_PLUGIN_H
 #define STRATAMIX_HOST_PLUGIN_H
 
+#include <stdexcept>
 #include <string>
 
 #include "host.h"
@@ -13,10 +14,16 @@ using VersionFn = std::int32_t (*)();
 using InitFn = void (*)(mi_state*, strataMix_params*, std::int32_t*);
 using ExitFn = void (*)();
 
+// A plug-in that cannot be used; the message names its path and the problem
+// ("cannot load plug-in PATH: the loader's own error").
+struct PluginError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 class Plugin {
  public:
-  // Throws std::runtime_error naming the path and the loader's own error
-  // when the library cannot be loaded or has no strataMix.
+  // Throws PluginError when the library cannot be loaded or has no
+  // strataMix.
   explicit Plugin(const std::string& path);
   ~Plugin();
   Plugin(const Plugin&) = delete;
@@ -25,6 +32,9 @@ class Plugin {
   ShaderFn shader() const { return shader_; }
   // Null when the library does not export the hook.
   VersionFn version() const { return version_; }
+  // What strataMix_version answers; throws PluginError when the library
+  // does not export it.
+  std::int32_t interface_version() const;
   InitFn init() const { return init_; }
   ExitFn exit() const { return exit_; }
   // Any other export, by name; null when absent.

@@ -103,13 +103,15 @@ Preset joined(Settings first, const Settings& then) {
   return {std::move(first)};
 }
 
+}  // namespace
+
 // Blend cells: the base runs dark to light across (u), the layer dark to
 // light upward (v), each through a colour, so that every cell shows the mode
 // over the whole range of base and layer values in each channel. The layer's
 // alpha of 0.75 tells "over" (always weighted by it) from "replace". The two
 // ramps themselves follow the modes, so that the sheet names what it blends.
 Sheet blend_mode_sheet() {
-  Sheet s{"blend-modes",
+  Sheet s{{},
           "blend modes: base ramp across, layer ramp upward (alpha 0.75), amount 1",
           Shape::swatch,
           6,
@@ -136,7 +138,7 @@ Sheet blend_mode_sheet() {
 // Correction cells: hues across, darkened downward by a multiply blend, so
 // that a setting shows on every hue and value.
 Sheet color_correct_sheet() {
-  Sheet s{"color-correct", "colour correction: hues across, value downward", Shape::swatch, 6, {}};
+  Sheet s{{}, "colour correction: hues across, value downward", Shape::swatch, 6, {}};
   const Settings base = {
       connect(&Record::baseColor, ramp(kAlongU, {{0.9f, 0.2f, 0.2f, 1},
                                                  {0.9f, 0.9f, 0.2f, 1},
@@ -178,6 +180,8 @@ Sheet color_correct_sheet() {
   return s;
 }
 
+namespace {
+
 // Normal cells: the combined normal returned as a vector and lit beside it.
 Cell normal_cell(const char* label, const Settings& layers, bool normalize = true) {
   Settings settings = {on(&Record::normalEnable), on(&Record::outputNormal)};
@@ -188,8 +192,10 @@ Cell normal_cell(const char* label, const Settings& layers, bool normalize = tru
   return {label, {std::move(settings)}};
 }
 
+}  // namespace
+
 Sheet normal_sheet() {
-  Sheet s{"normals", "normal layering: combined normal as colour, and lit", Shape::sphere, 4, {}};
+  Sheet s{{}, "normal layering: combined normal as colour, and lit", Shape::sphere, 4, {}};
   const Settings one = {
       set(&Record::layerCount, 1),
       on(&Record::layerEnable, 0),
@@ -228,10 +234,19 @@ Sheet normal_sheet() {
   return s;
 }
 
-}  // namespace
+Sheet make_sheet(const SheetEntry& entry) {
+  Sheet s = entry.make();
+  s.name = std::string(entry.name);
+  return s;
+}
 
 std::vector<Sheet> default_sheets() {
-  return {blend_mode_sheet(), color_correct_sheet(), normal_sheet()};
+  std::vector<Sheet> sheets;
+  sheets.reserve(kSheets.size());
+  for (const SheetEntry& entry : kSheets) {
+    sheets.push_back(make_sheet(entry));
+  }
+  return sheets;
 }
 
 }  // namespace strata::preview

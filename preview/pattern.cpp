@@ -80,28 +80,11 @@ Value ramp_value(const std::vector<Value>& stops, float t) {
 }  // namespace
 
 bool pattern_kind_named(std::string_view name, PatternKind* kind) {
-  for (PatternKind k :
-       {PatternKind::checker, PatternKind::ramp, PatternKind::noise, PatternKind::bump}) {
-    if (pattern_name(k) == name) {
-      *kind = k;
-      return true;
-    }
+  const PatternEntry* p = row_named(kPatterns, name);
+  if (p != nullptr) {
+    *kind = p->kind;
   }
-  return false;
-}
-
-std::string_view pattern_name(PatternKind kind) {
-  switch (kind) {
-    case PatternKind::checker:
-      return "checker";
-    case PatternKind::ramp:
-      return "ramp";
-    case PatternKind::noise:
-      return "noise";
-    case PatternKind::bump:
-      return "bump";
-  }
-  return "?";
+  return p != nullptr;
 }
 
 float checker_at(float frequency, float u, float v) {

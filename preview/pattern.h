@@ -14,12 +14,61 @@
 
 namespace strata::preview {
 
-enum class PatternKind {
-  checker,  // squares alternating between two values
-  ramp,     // a linear run through its values along u or v
-  noise,    // smooth value noise between two values
-  bump,     // a field of bumps, yielding a perturbed surface normal
+enum class PatternKind { checker, ramp, noise, bump };
+
+struct PatternEntry {
+  PatternKind kind;
+  std::string_view name;  // as a preset calls it: "checker"
+  std::string_view description;
+  // What a preset writes inside the parentheses, in order: "frequency",
+  // "axis" (u or v), "height", and "values", the values it runs between in
+  // the parameter's own type (by default the type's 0 and 1).
+  std::array<std::string_view, 2> arguments;
+  std::string_view usage;
+  // A bump yields a normal, and connects only to a vector.
+  bool vector_only;
 };
+
+// In enum order.
+inline constexpr std::array kPatterns = {
+    PatternEntry{PatternKind::checker,
+                 "checker",
+                 "squares alternating between two values",
+                 {"frequency", "values"},
+                 "checker(frequency[, a, b])",
+                 false},
+    PatternEntry{PatternKind::ramp,
+                 "ramp",
+                 "a linear run through its values along u or v",
+                 {"axis", "values"},
+                 "ramp(u|v[, value, value, ...])",
+                 false},
+    PatternEntry{PatternKind::noise,
+                 "noise",
+                 "smooth value noise between two values",
+                 {"frequency", "values"},
+                 "noise(frequency[, a, b])",
+                 false},
+    PatternEntry{PatternKind::bump,
+                 "bump",
+                 "the surface normal tilted by a field of bumps",
+                 {"frequency", "height"},
+                 "bump(frequency, height)",
+                 true},
+};
+
+static_assert(in_enum_order(kPatterns, &PatternEntry::kind), "kPatterns out of order");
+
+constexpr const PatternEntry& pattern_entry(PatternKind kind) {
+  return kPatterns[static_cast<std::size_t>(kind)];
+}
+
+// Whether a parameter of the type can be connected to the pattern: no
+// integer can, and a normal's pattern only to a vector.
+constexpr bool pattern_connects_to(PatternKind kind, FieldType type) {
+  return type != FieldType::integer &&
+         (!pattern_entry(kind).vector_only || type == FieldType::vector);
+}
 
 // Where a sample lies on the surface. The renderer hands it to the patterns
 // and textures as the sample's context, which the host passes on untouched;
@@ -65,9 +114,8 @@ struct Pattern {
   std::vector<Value> stops;
 };
 
-// The pattern's name as a preset writes it ("checker"), or false.
+// The pattern a preset names ("checker"), or false.
 bool pattern_kind_named(std::string_view name, PatternKind* kind);
-std::string_view pattern_name(PatternKind kind);
 
 // The pattern's value at (u, v), in the width of its stops, for a surface
 // whose normal is `normal` (bump perturbs that normal).

@@ -53,19 +53,7 @@ std::vector<std::string_view> words(std::string_view s) {
   return out;
 }
 
-const char* kind_name(FieldType kind) {
-  switch (kind) {
-    case FieldType::integer:
-      return "an integer";
-    case FieldType::scalar:
-      return "a float";
-    case FieldType::color:
-      return "a colour";
-    case FieldType::vector:
-      return "a vector";
-  }
-  return "?";
-}
+std::string article(FieldType type) { return std::string(type_entry(type).article); }
 
 float parse_float(std::string_view word, int line) {
   float f = 0.0f;
@@ -108,7 +96,7 @@ Value parse_value(std::string_view text, const Field& field, const std::string& 
     const std::string wanted = field_type(field) == FieldType::color ? "3 or 4 numbers"
                                : width == 1                          ? "1 number"
                                             : std::to_string(width) + " numbers";
-    fail(line, what + " is " + kind_name(field_type(field)) + ": expected " + wanted + ", got " +
+    fail(line, what + " is " + article(field_type(field)) + ": expected " + wanted + ", got " +
                    std::to_string(w.size()));
   }
   Value v{};
@@ -156,7 +144,7 @@ Pattern parse_pattern(std::string_view text, const Field& field, const std::stri
   }
   Pattern p;
   if (!pattern_kind_named(name, &p.kind)) {
-    fail(line, "unknown pattern '" + name + "' (checker, ramp, noise, bump)");
+    fail(line, "unknown pattern '" + name + "' (" + names_of(kPatterns, ", ") + ")");
   }
   if (field_type(field) == FieldType::integer) {
     fail(line, what + " is an integer: only colour, vector and float parameters can be connected");
@@ -188,8 +176,8 @@ Pattern parse_pattern(std::string_view text, const Field& field, const std::stri
       p.stops = parse_stops(args, 1, field, what, line);
       break;
     case PatternKind::bump:
-      if (field_type(field) != FieldType::vector) {
-        fail(line, what + " is " + kind_name(field_type(field)) +
+      if (!pattern_connects_to(p.kind, field_type(field))) {
+        fail(line, what + " is " + article(field_type(field)) +
                        ": bump yields a normal and connects only to a vector");
       }
       if (args.size() != 2) {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "fields.h"
 #include "pattern.h"
 
 namespace strata::preview {
@@ -69,46 +70,53 @@ std::array<float, 4> result_of(ResultKind kind, const strataMix_result& r) {
 }  // namespace
 
 bool shape_named(std::string_view name, Shape* shape) {
-  if (name == "swatch") {
-    *shape = Shape::swatch;
-    return true;
+  const ShapeEntry* s = row_named(kShapes, name);
+  if (s != nullptr) {
+    *shape = s->shape;
   }
-  if (name == "sphere") {
-    *shape = Shape::sphere;
-    return true;
-  }
-  return false;
+  return s != nullptr;
 }
 
-// The pictures must say which result field to read without the shader's
-// help, so the preview follows the flow's exits here.
-bool gate_stops(const strataMix_params& params, std::int32_t ray_type) {
-  if (params.normalEnable == 0) {
+Exit probe_exit(const host::Host& host, host::ShaderFn shader, std::int32_t ray_type) {
+  host::Host probe;
+  probe.params() = host.params();
+  probe.connect_all();
+  std::vector<std::uint32_t> evaluated;
+  host::Sample sample = probe.make_sample(ray_type, {0.0f, 0.0f, 1.0f}, &evaluated);
+  // A signalling NaN: no arithmetic yields one, and the one copy of the
+  // incoming normal a gate makes is (0, 0, 1).
+  const float unwritten = float_from_bits(0x7fa11a5e);
+  strataMix_result r{};
+  r.outNormal = {unwritten, unwritten, unwritten};
+  shader(&r, &sample.state, &probe.params());
+  const auto ran = [&evaluated](FieldStage stage) {
+    for (const std::uint32_t offset : evaluated) {
+      if (parameter_at(offset)->field->stage == stage) {
+        return true;
+      }
+    }
     return false;
+  };
+  const float* normal = &r.outNormal.x;
+  const bool wrote_normal =
+      std::any_of(normal, normal + 3, [](float c) { return float_bits(c) != 0x7fa11a5eu; });
+  Exit exit;
+  exit.normal_stage = ran(FieldStage::normal);
+  if (wrote_normal) {
+    exit.kind = ResultKind::normal_vector;
+  } else if (exit.normal_stage && !ran(FieldStage::layer)) {
+    exit.kind = ResultKind::normal_color;
   }
-  return (params.skipPhotons == 1 && is_photon_or_final_gather_ray(ray_type)) ||
-         (params.skipReflections == 1 && is_reflection_or_refraction_ray(ray_type));
+  return exit;
 }
 
-ResultKind result_kind(const strataMix_params& params, std::int32_t ray_type) {
-  if (params.normalEnable == 0) {
-    return ResultKind::color;
-  }
-  if (params.outputNormal != 0) {
-    return ResultKind::normal_vector;
-  }
-  if (gate_stops(params, ray_type)) {
-    return ResultKind::color;
-  }
-  return params.normalAsColor != 0 ? ResultKind::normal_color : ResultKind::color;
-}
-
-Frame blank_frame(const strataMix_params& params, const View& view) {
+Frame blank_frame(const host::Host& host, host::ShaderFn shader, const View& view) {
   Frame frame;
   frame.width = view.width;
   frame.height = view.height;
-  frame.kind = result_kind(params, view.ray_type);
-  frame.normal_stage = params.normalEnable != 0 && !gate_stops(params, view.ray_type);
+  const Exit exit = probe_exit(host, shader, view.ray_type);
+  frame.kind = exit.kind;
+  frame.normal_stage = exit.normal_stage;
   const auto pixels = static_cast<std::size_t>(view.width) * static_cast<std::size_t>(view.height);
   frame.result.assign(pixels * 4, 0.0f);
   frame.normal.assign(pixels * 3, 0.0f);
@@ -175,7 +183,7 @@ unsigned render_threads() { return std::max(1u, std::thread::hardware_concurrenc
 
 Frame render_frame(host::Host& host, host::ShaderFn shader, const View& view, unsigned threads,
                    ProgressMeter* meter, const std::function<void()>& tick) {
-  Frame frame = blank_frame(host.params(), view);
+  Frame frame = blank_frame(host, shader, view);
   const auto samples_per_row = static_cast<std::uint64_t>(view.width) *
                                static_cast<std::uint64_t>(view.aa) *
                                static_cast<std::uint64_t>(view.aa);

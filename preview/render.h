@@ -5,6 +5,7 @@
 #ifndef STRATAMIX_PREVIEW_RENDER_H
 #define STRATAMIX_PREVIEW_RENDER_H
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -16,26 +17,48 @@
 
 namespace strata::preview {
 
-enum class Shape {
-  swatch,  // a flat square facing the viewer: u runs right, v up, normal (0, 0, 1)
-  sphere,  // a unit sphere seen from the front: u along longitude, v along latitude
+enum class Shape { swatch, sphere };
+
+struct ShapeEntry {
+  Shape shape;
+  std::string_view name;
+  std::string_view description;
+};
+
+// The order menus and messages list them in.
+inline constexpr std::array kShapes = {
+    ShapeEntry{Shape::sphere, "sphere",
+               "a unit sphere seen from the front: u along longitude, v along latitude"},
+    ShapeEntry{Shape::swatch, "swatch",
+               "a flat square facing the viewer: u runs right, v up, normal (0, 0, 1)"},
 };
 
 bool shape_named(std::string_view name, Shape* shape);
 
-// What the shader hands back, decided by the record's switches (when a gate
-// stops the ray, the base colour comes back in outColor, whatever they say).
+// Samples per pixel along each axis a render takes at most.
+inline constexpr int kMaxAa = 8;
+
+// What the shader hands back.
 enum class ResultKind {
   color,          // outColor holds a colour
-  normal_vector,  // outNormal holds the combined normal
+  normal_vector,  // outNormal holds a normal
   normal_color,   // outColor holds the combined normal as (x, y, z, 1)
 };
 
-ResultKind result_kind(const strataMix_params& params, std::int32_t ray_type = kRayEye);
+// The exit the plug-in's calls take for a record and a ray type: what they
+// return, and whether the normal stage runs, so that `normal` holds the
+// combined normal.
+struct Exit {
+  ResultKind kind = ResultKind::color;
+  bool normal_stage = false;
+};
 
-// Whether one of the record's ray-type gates returns at once for a ray of
-// this type, before the normal stage (the gates run only with normalEnable).
-bool gate_stops(const strataMix_params& params, std::int32_t ray_type);
+// Asks the plug-in itself. The exit depends only on the record's integer
+// fields and the ray type, which no pattern connects, so one call tells it:
+// with every parameter connected to its own value, the parameters it
+// evaluates say whether the normal stage and the colour path ran, and the
+// result field it writes what it returns.
+Exit probe_exit(const host::Host& host, host::ShaderFn shader, std::int32_t ray_type);
 
 struct View {
   int width = 96;
@@ -52,9 +75,9 @@ struct View {
 struct Frame {
   int width = 0;
   int height = 0;
+  // What the calls returned, and whether the normal stage ran (not when a
+  // gate stopped the view's rays).
   ResultKind kind = ResultKind::color;
-  // Whether the normal stage ran, so that `normal` holds the combined normal;
-  // not when a gate stopped the view's rays.
   bool normal_stage = false;
   // RGBA per pixel: the shader's result as it comes (a normal as x, y, z, 1),
   // averaged over the pixel's samples on the surface.
@@ -79,9 +102,9 @@ class ProgressMeter {
   std::atomic<std::uint64_t> done_{0};
 };
 
-// A frame of the view's size with every pixel 0 and the result kind that
-// the record gives for the view's rays.
-Frame blank_frame(const strataMix_params& params, const View& view);
+// A frame of the view's size with every pixel 0, and the exit the plug-in
+// takes for the host's record and the view's rays (probe_exit).
+Frame blank_frame(const host::Host& host, host::ShaderFn shader, const View& view);
 
 // Renders row y of `frame` (made by blank_frame for `view`) with the host's
 // record and connections; returns the shader calls made. `sample` is the

@@ -18,11 +18,11 @@ void set_up_cell(const Cell& cell, host::Host* host) {
 
 }  // namespace
 
-int sheet_panels(const Sheet& sheet) {
+int sheet_panels(const Sheet& sheet, host::ShaderFn shader) {
   for (const Cell& cell : sheet.cells) {
     host::Host h;
     set_up_cell(cell, &h);
-    if (h.params().normalEnable != 0) {
+    if (probe_exit(h, shader, kRayEye).normal_stage) {
       return 2;
     }
   }
@@ -35,6 +35,13 @@ std::uint64_t sheet_samples(const Sheet& sheet, const SheetLayout& layout) {
          static_cast<std::uint64_t>(layout.aa);
 }
 
+void open_textures(const Sheet& sheet) {
+  for (const Cell& cell : sheet.cells) {
+    host::Host h;
+    set_up_cell(cell, &h);
+  }
+}
+
 SheetImages render_sheet(const Sheet& sheet, host::ShaderFn shader, const SheetLayout& layout,
                          unsigned threads, ProgressMeter* meter,
                          const std::function<void()>& tick) {
@@ -42,7 +49,8 @@ SheetImages render_sheet(const Sheet& sheet, host::ShaderFn shader, const SheetL
   for (const Cell& cell : sheet.cells) {
     labels.push_back(cell.label);
   }
-  SheetPicture picture(sheet.title, std::move(labels), sheet.columns, sheet_panels(sheet), layout);
+  SheetPicture picture(sheet.title, std::move(labels), sheet.columns, sheet_panels(sheet, shader),
+                       layout);
   const View view{layout.cell, layout.cell, sheet.shape, layout.aa};
   std::uint64_t samples = 0;
   for (std::size_t i = 0; i < sheet.cells.size(); ++i) {

@@ -38,9 +38,13 @@ SheetImages render_sheet(const Sheet& sheet, host::ShaderFn shader, const SheetL
 // Shader calls the sheet takes at most (every sample on the surface).
 std::uint64_t sheet_samples(const Sheet& sheet, const SheetLayout& layout);
 
-// The panels one cell of the sheet shows: 2 when a cell runs the normal
-// stage (result and lit normal), else 1.
-int sheet_panels(const Sheet& sheet);
+// The panels one cell of the sheet shows: 2 when the plug-in runs the normal
+// stage for a cell (result and lit normal), else 1.
+int sheet_panels(const Sheet& sheet, host::ShaderFn shader);
+
+// Sets every cell up once, opening the textures its preset names by the
+// paths it holds. Throws PresetError for one that cannot be read.
+void open_textures(const Sheet& sheet);
 
 }  // namespace strata::preview
 

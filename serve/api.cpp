@@ -10,8 +10,8 @@
 #include <stdexcept>
 
 #include "assets.h"
-#include "blend_modes.h"
 #include "compositor.h"
+#include "description.h"
 #include "fields.h"
 #include "pattern.h"
 #include "textures.h"
@@ -20,58 +20,6 @@ namespace strata::serve {
 namespace {
 
 using nlohmann::json;
-
-const char* kind_name(FieldKind kind) {
-  switch (kind) {
-    case FieldKind::toggle:
-      return "toggle";
-    case FieldKind::gate:
-      return "gate";
-    case FieldKind::count:
-      return "count";
-    case FieldKind::mode:
-      return "mode";
-    case FieldKind::scalar:
-      return "scalar";
-    case FieldKind::color:
-      return "color";
-    case FieldKind::vector:
-      return "vector";
-  }
-  return "?";
-}
-
-const char* type_name(FieldType type) {
-  switch (type) {
-    case FieldType::integer:
-      return "integer";
-    case FieldType::scalar:
-      return "scalar";
-    case FieldType::color:
-      return "color";
-    case FieldType::vector:
-      return "vector";
-  }
-  return "?";
-}
-
-const char* stage_name(FieldStage stage) {
-  switch (stage) {
-    case FieldStage::flow:
-      return "flow";
-    case FieldStage::normal:
-      return "normal";
-    case FieldStage::layer:
-      return "layer";
-    case FieldStage::correction:
-      return "correction";
-  }
-  return "?";
-}
-
-// A JSON number that prints as the float's shortest text: the double nearest
-// that text, not the float widened (0.2, not 0.20000000298023224).
-double json_number(float f) { return std::strtod(float_text(f).c_str(), nullptr); }
 
 // The first `count` numbers of a value, as a preset writes them.
 std::string value_text(const preview::Value& v, std::uint32_t count) {
@@ -83,7 +31,7 @@ std::string value_text(const preview::Value& v, std::uint32_t count) {
 }
 
 json pattern_json(const preview::Pattern& p, FieldType type) {
-  json out{{"kind", std::string(preview::pattern_name(p.kind))}};
+  json out{{"kind", preview::pattern_entry(p.kind).name}};
   switch (p.kind) {
     case preview::PatternKind::bump:
       out["frequency"] = float_text(p.frequency);
@@ -179,58 +127,24 @@ Answer json_answer(int status, std::string body) {
 }  // namespace
 
 bool ray_type_named(std::string_view name, std::int32_t* code) {
-  for (const RayType& ray : kRayTypes) {
-    if (ray.name == name) {
-      *code = ray.code;
-      return true;
-    }
+  const RayKind* ray = row_named(kRayKinds, name);
+  if (ray != nullptr) {
+    *code = ray->code;
   }
-  return false;
+  return ray != nullptr;
 }
 
-std::string float_text(float f) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, f);
-  return {text, result.ptr};
+nlohmann::ordered_json limits_json() {
+  return {
+      {"limits", {{"size", kMaxSize}, {"aa", kMaxAa}, {"calls", kMaxCalls}, {"body", kMaxBody}}}};
 }
 
-std::string fields_json(const std::vector<std::string>& textures) {
-  json fields = json::array();
-  for (const Field& f : kRecordFields) {
-    json neutral = json::array();
-    const FieldType type = field_type(f);
-    for (std::uint32_t i = 0; i < slot_words(type); ++i) {
-      neutral.push_back(json_number(f.neutral[i]));
-    }
-    fields.push_back({{"name", std::string(f.name)},
-                      {"kind", kind_name(f.kind)},
-                      {"type", type_name(type)},
-                      {"stage", stage_name(f.stage)},
-                      {"slots", f.slots},
-                      {"description", std::string(f.description)},
-                      {"min", json_number(f.useful_min)},
-                      {"max", json_number(f.useful_max)},
-                      {"zeroMeans", std::string(f.zero_means)},
-                      {"neutral", neutral}});
+std::string fields_json(const std::vector<std::string>* textures) {
+  describe::Document serve = limits_json();
+  if (textures != nullptr) {
+    serve["textures"] = *textures;
   }
-  json modes = json::array();
-  for (const BlendModeEntry& m : kBlendModes) {
-    modes.push_back(
-        {{"number", static_cast<std::uint32_t>(m.mode)}, {"name", std::string(m.name)}});
-  }
-  json rays = json::array();
-  for (const RayType& ray : kRayTypes) {
-    rays.push_back({{"name", std::string(ray.name)}, {"code", ray.code}});
-  }
-  const json doc{
-      {"fields", fields},
-      {"modes", modes},
-      {"patterns", {"checker", "noise", "ramp", "bump"}},
-      {"rays", rays},
-      {"shapes", {"sphere", "swatch"}},
-      {"limits", {{"size", kMaxSize}, {"aa", kMaxAa}, {"calls", kMaxCalls}, {"body", kMaxBody}}},
-      {"textures", textures}};
-  return doc.dump();
+  return describe::description_json({describe::preview_lists(), serve});
 }
 
 std::string preset_json(const preview::Preset& preset) {
@@ -285,12 +199,14 @@ Answer no_page_answer(std::string_view path) {
 Answer get_answer(std::string_view path, const std::string& textures) {
   if (path == "/api/fields") {
     if (textures.empty()) {
-      static const std::string fields = fields_json();
+      static const std::vector<std::string> none;
+      static const std::string fields = fields_json(&none);
       return json_answer(200, fields);
     }
     // The folder as it is now: an image added while the page is open shows
     // at its next reading.
-    return json_answer(200, fields_json(preview::texture_names(textures)));
+    const std::vector<std::string> names = preview::texture_names(textures);
+    return json_answer(200, fields_json(&names));
   }
   // The page's own files by their exact paths; the path is decoded already,
   // so "/%2e%2e/" and its kind are no asset's path either.
@@ -320,7 +236,7 @@ RenderRequest render_request(const Query& query, const std::string& body) {
   for (const auto& [name, value] : query) {
     if (name == "shape") {
       if (!preview::shape_named(value, &view.shape)) {
-        throw Refusal{400, "shape is sphere or swatch, not '" + value + "'"};
+        throw Refusal{400, "shape is " + names_of(preview::kShapes) + ", not '" + value + "'"};
       }
     } else if (name == "size") {
       view.width = view.height = whole_number(value, 8, kMaxSize, "size (pixels a side)");
@@ -328,8 +244,7 @@ RenderRequest render_request(const Query& query, const std::string& body) {
       view.aa = whole_number(value, 1, kMaxAa, "aa (samples per pixel along each axis)");
     } else if (name == "ray") {
       if (!ray_type_named(value, &view.ray_type)) {
-        throw Refusal{
-            400, "ray is eye, reflection, refraction, photon or final-gather, not '" + value + "'"};
+        throw Refusal{400, "ray is " + names_of(kRayKinds) + ", not '" + value + "'"};
       }
     } else if (name == "token") {
       if (!token_fits(value)) {

@@ -1,14 +1,15 @@
-// What the server answers, apart from how it is carried: the field list with
-// the mode table, the patterns and the ray types, so that the page makes its
-// controls from the same list the presets are read by; a parsed preset, so
-// that opening a file goes through the preview's own parser; what a render
-// request asks for and the picture it gets; and every refusal.
+// What the server answers, apart from how it is carried: the description of
+// the contract, so that the page makes its controls from the same tables the
+// presets are read by; a parsed preset, so that opening a file goes through
+// the preview's own parser; what a render request asks for and the picture
+// it gets; and every refusal.
 #ifndef STRATAMIX_SERVE_API_H
 #define STRATAMIX_SERVE_API_H
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -23,7 +24,7 @@ namespace strata::serve {
 // What one request may ask: a render holds the cores for at most a few
 // seconds, and a body is a preset.
 inline constexpr int kMaxSize = 2048;                   // pixels a side
-inline constexpr int kMaxAa = 8;                        // samples per pixel along each axis
+inline constexpr int kMaxAa = preview::kMaxAa;          // samples per pixel along each axis
 inline constexpr std::uint64_t kMaxCalls = 16'000'000;  // size * size * aa * aa
 inline constexpr std::size_t kMaxBody = preview::kMaxPresetBytes;
 // A browser sends a dozen header fields; the head's bytes are bounded by
@@ -33,32 +34,19 @@ inline constexpr std::size_t kMaxHeaders = 100;
 // replaces an older one still running or waiting.
 inline constexpr std::size_t kMaxToken = 64;
 
-struct RayType {
-  std::string_view name;
-  std::int32_t code;
-};
-
-// The rays a render can send: the eye ray, which passes every gate, and one
-// of each kind that a gate stops.
-inline constexpr std::array kRayTypes = {
-    RayType{"eye", kRayEye},
-    RayType{"reflection", kRayReflect},
-    RayType{"refraction", kRayRefract},
-    RayType{"photon", kRayPhoton},
-    RayType{"final-gather", kRayFinalGather},
-};
-
+// The ray type a render request names ("final-gather"): the code its
+// samples carry. False for a name no kind of ray has.
 bool ray_type_named(std::string_view name, std::int32_t* code);
 
-// The shortest text that a preset reads back as the same float: "0.1",
-// "-0", "inf", "nan".
-std::string float_text(float f);
+// The server's limits, {"limits": {"size", "aa", "calls", "body"}}, as the
+// description's part of the server.
+nlohmann::ordered_json limits_json();
 
-// {"fields": [...], "modes": [...], "patterns": [...], "rays": [...],
-//  "shapes": [...], "limits": {...}, "textures": [...]}: each field with its
-// name, kind, type, stage, slots, description, useful range, what zero
-// means and its neutral value; the textures, the images a preset may name.
-std::string fields_json(const std::vector<std::string>& textures = {});
+// The description of the contract with the preview's lists and the
+// server's limits (describe/description.h), as `stratamix describe` prints
+// it in a build with the server; a server also lists under "textures" the
+// images a preset may name (none without a textures folder).
+std::string fields_json(const std::vector<std::string>* textures = nullptr);
 
 // {"assignments": [...]}: each with its line, name, slot (null for every
 // slot), and either "integer", "value" (the numbers as a preset writes them)
@@ -94,8 +82,9 @@ Refusal too_many_headers(std::size_t count);
 using Query = std::vector<std::pair<std::string, std::string>>;
 
 // GET (or HEAD) of `path`: the page's files by their exact paths, the field
-// list (with the images of the `textures` folder as they are now, none when
-// it is empty), or 404 for any other path.
+// list, or 404 for any other path.
+// The field list names the images of the `textures` folder as they are
+// now, none when it is empty.
 Answer get_answer(std::string_view path, const std::string& textures = {});
 // Any other method, or a POST to a path that takes none.
 Answer no_page_answer(std::string_view path);

@@ -372,7 +372,7 @@ MHD_Result Server::Impl::start_render(Request* r) {
     // renders waiting hold no more than their records.
     std::call_once(job->started, [&] {
       job->start = Clock::now();
-      job->frame = preview::blank_frame(job->host->params(), job->view);
+      job->frame = preview::blank_frame(*job->host, job->shader, job->view);
     });
     host::Sample sample = job->host->make_sample(job->view.ray_type, {0.0f, 0.0f, 1.0f});
     job->calls += preview::render_row(*job->host, job->shader, job->view, y, &sample, &job->frame);

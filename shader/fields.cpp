@@ -47,12 +47,27 @@ std::optional<ParameterRef> parameter_at(std::uint32_t offset) {
   return std::nullopt;
 }
 
-std::string parameter_name(const ParameterRef& ref) {
-  std::string name(ref.field->name);
-  if (ref.field->slots > 1) {
-    name += '[' + std::to_string(ref.slot) + ']';
+std::string slot_name(std::string_view rule, const ParameterRef& ref) {
+  if (ref.field->slots == 1) {
+    return std::string(ref.field->name);
   }
+  std::string name(rule);
+  const auto replace = [&name](std::string_view key, const std::string& by) {
+    name.replace(name.find(key), key.size(), by);
+  };
+  replace("{name}", std::string(ref.field->name));
+  replace("{slot}", std::to_string(ref.slot));
   return name;
+}
+
+std::string parameter_name(const ParameterRef& ref) { return slot_name(kToolSlotName, ref); }
+
+std::string declared_name(const ParameterRef& ref) { return slot_name(kDeclaredSlotName, ref); }
+
+std::string float_text(float f) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, f);
+  return {text, result.ptr};
 }
 
 }  // namespace strata

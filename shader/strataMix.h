@@ -71,7 +71,11 @@ struct mi_state;
 STRATAMIX_API int32_t strataMix(strataMix_result* result, struct mi_state* state,
                                 strataMix_params* params);
 
-/* The interface version the library follows: 1. */
+/* The interface version the library follows, which a renderer checks
+ * before it calls anything else. */
+#define STRATAMIX_INTERFACE_VERSION 1
+
+/* Returns STRATAMIX_INTERFACE_VERSION. */
 STRATAMIX_API int32_t strataMix_version(void);
 /* Stores 0 through *init_req when params is null (and init_req is not);
  * otherwise touches nothing. */

@@ -15,6 +15,7 @@
 
 #include "colour_bits.h"
 #include "harness.h"
+#include "pow_count.h"
 
 namespace strata::test {
 namespace {
@@ -359,6 +360,33 @@ TEST(ColorCorrection, ConnectedAdjusterUsesTheRenderersValue) {
   const Call call = shade(h);
   EXPECT_EQ(call.evaluated, split_names("contrast"));
   EXPECT_EQ(hex(call.result.outColor), "0x3e9eb852 0x3e9eb852 0x3e9eb852 0x3e9eb852");
+}
+
+// Gamma takes every channel through the C library's pow, unless it is
+// exactly the field's pow_unless value (1, which skips the step): four calls
+// for gamma 2, none for gamma 1, counted from the plug-in's own calls. This
+// is what the builds' comparison allows a one-ulp difference for.
+TEST(ColorCorrection, GammaCallsPowForEveryChannelUnlessOne) {
+  if (!kPowCounted) {
+    GTEST_SKIP() << "a Windows plug-in imports pow from the C runtime, past the test program";
+  }
+  const Field* g = find_field("gamma");
+  ASSERT_NE(g, nullptr);
+  ASSERT_TRUE(g->pow_unless.has_value());
+  EXPECT_EQ(*g->pow_unless, 1.0f);
+  const struct {
+    float gamma;
+    std::uint64_t calls;
+  } rows[] = {{2.0f, 4}, {0.5f, 4}, {1.0f, 0}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE("gamma " + std::to_string(r.gamma));
+    const std::uint64_t before = pow_calls();
+    correct(kBlueish, gamma(r.gamma));
+    EXPECT_EQ(pow_calls() - before, r.calls);
+  }
+  for (const Field& f : kRecordFields) {
+    EXPECT_EQ(f.pow_unless.has_value(), &f == g) << f.name << ": only gamma goes through pow";
+  }
 }
 
 }  // namespace

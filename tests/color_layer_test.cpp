@@ -14,6 +14,7 @@
 #include "blend_modes.h"
 #include "colour_bits.h"
 #include "harness.h"
+#include "pow_count.h"
 
 namespace strata::test {
 namespace {
@@ -371,6 +372,30 @@ TEST(ColorLayer, AmountZeroGivesTheBaseInEveryMode) {
       SCOPED_TRACE(mode_name(mode) + (use_layer_alpha ? ", useLayerAlpha on" : ""));
       const Call call = blend(mode, base, layer, 0.0f, use_layer_alpha);
       EXPECT_TRUE(same_bits(call.result.outColor, base));
+    }
+  }
+}
+
+// Which modes take a channel through the C library's pow (whose last bit each
+// platform rounds its own way) is what the mode table's calls_pow says, and
+// what the builds' comparison allows a one-ulp difference for: the plug-in's
+// own calls, counted, hold the table to it. The squares of soft light,
+// reflect and glow are written as powers of 2, which the compiler makes the
+// exact product, so by hand no mode calls pow. The inputs reach every
+// branch's square or root: layer 0.25 and 0.75 on either side of soft
+// light's 0.5, neither value 0 or 1.
+TEST(ColorLayer, TheModesThatCallPowAreTheTablesOnes) {
+  if (!kPowCounted) {
+    GTEST_SKIP() << "a Windows plug-in imports pow from the C runtime, past the test program";
+  }
+  const strataMix_color base{0.25f, 0.25f, 0.25f, 0.25f};
+  for (const BlendModeEntry& m : kBlendModes) {
+    EXPECT_FALSE(m.calls_pow) << m.name << ": by hand, no mode calls pow";
+    for (const float b : {0.25f, 0.75f}) {
+      SCOPED_TRACE(mode_name(static_cast<std::int32_t>(m.mode)) + ", layer " + std::to_string(b));
+      const std::uint64_t before = pow_calls();
+      blend(static_cast<std::int32_t>(m.mode), base, {b, b, b, b}, 0.5f, false);
+      EXPECT_EQ(pow_calls() != before, m.calls_pow) << pow_calls() - before << " pow calls";
     }
   }
 }

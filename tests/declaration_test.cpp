@@ -50,8 +50,7 @@ std::vector<std::string> param_mismatches(const std::vector<DeclaredField>& decl
     const std::uint32_t size = slot_size(field_type(f));
     for (std::uint32_t slot = 0; slot < f.slots; ++slot, ++i) {
       // Each slot of an array is declared as a parameter of its own.
-      const std::string name(f.name);
-      const std::string want = f.slots == 1 ? name : name + std::to_string(slot);
+      const std::string want = declared_name({&f, slot});
       if (i >= placed.size()) {
         problems.push_back(want + ": not declared");
         continue;

@@ -144,7 +144,8 @@ preset tsan native
 # the native wide build's bits, the PowerPC build the native single build's.
 same_bits() {
   local reference=$1 other=$2 log=$logs/identity-$2.log
-  python3 tests/identity/compare_answers.py "build/$reference/identity/cases.jsonl" \
+  python3 tests/identity/compare_answers.py "build/$reference/description.json" \
+    "build/$reference/identity/cases.jsonl" \
     "build/$reference/identity/answers.jsonl" "build/$other/identity/answers.jsonl" | tee "$log"
   local status=${PIPESTATUS[0]} note
   note=$(grep -o -E 'compared [0-9]+ cases.*' "$log" | head -n 1)

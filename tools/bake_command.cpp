@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -18,7 +17,6 @@
 #include "job.h"
 #include "long_run.h"
 #include "mesh.h"
-#include "plugin.h"
 #include "preset.h"
 #include "raster.h"
 #include "render.h"
@@ -93,14 +91,6 @@ class ProgressWatch {
   std::thread thread_;
 };
 
-std::string map_names() {
-  std::string names;
-  for (const bake::MapKindEntry& e : bake::kMapKinds) {
-    names += (names.empty() ? "" : ", ") + std::string(e.name);
-  }
-  return names;
-}
-
 bool asks_for(const BakeOptions& o, bake::MapKind kind) {
   for (const bake::MapKind k : o.maps) {
     if (k == kind) {
@@ -112,14 +102,15 @@ bool asks_for(const BakeOptions& o, bake::MapKind kind) {
 
 // The look's record and connections in `host`; its textures are opened
 // now, relative to the preset's folder.
-void read_look(const BakeOptions& o, host::Host* host) {
+void read_look(const BakeOptions& o, host::ShaderFn shader, host::Host* host) {
   const std::string text = host::read_text_file(o.look, preview::kMaxPresetBytes);
   const preview::Preset preset = preview::parse_preset(text);
   preview::TextureFiles textures({std::filesystem::path(o.look).parent_path(), false});
   preview::set_preview_defaults(&host->params());
   preview::apply_preset(preset, host, &textures);
+  // The plug-in itself says which result its calls write.
   if (asks_for(o, bake::MapKind::color) &&
-      preview::result_kind(host->params(), kRayEye) == preview::ResultKind::normal_vector) {
+      preview::probe_exit(*host, shader, kRayEye).kind == preview::ResultKind::normal_vector) {
     throw std::runtime_error(o.look +
                              ": its calls write only outNormal (outputNormal is on), so it has "
                              "no colour to bake; ask --maps for normal, object-normal or "
@@ -137,7 +128,8 @@ std::vector<bake::MapKind> maps_named(std::string_view list) {
     const std::string_view word = list.substr(start, comma - start);
     const std::optional<bake::MapKind> kind = bake::map_named(word);
     if (!kind) {
-      throw std::invalid_argument("'" + std::string(word) + "' is not a map (" + map_names() + ")");
+      throw std::invalid_argument("'" + std::string(word) + "' is not a map (" +
+                                  names_of(bake::kMapKinds, ", ") + ")");
     }
     for (const bake::MapKind k : maps) {
       if (k == *kind) {
@@ -150,142 +142,12 @@ std::vector<bake::MapKind> maps_named(std::string_view list) {
   return maps;
 }
 
-namespace {
-
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-int parse_count(const std::string& option, const std::string& text, int low, int high) {
-  int n = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
-  if (error != std::errc() || end != text.data() + text.size() || n < low || n > high) {
-    throw UsageError(option + " takes a whole number from " + std::to_string(low) + " to " +
-                     std::to_string(high) + ", not '" + text + "'");
-  }
-  return n;
-}
-
-BakeOptions parse_options(const std::vector<std::string>& args, std::string* plugin) {
-  BakeOptions o;
-  std::vector<std::string> looks;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--tx") {
-      o.tx = true;
-      continue;
-    }
-    static const char* const kWithValue[] = {"--mesh",    "--size",  "--aa",     "--padding",
-                                             "--maps",    "--out",   "--uv-set", "--normal-y",
-                                             "--threads", "--plugin"};
-    const bool known =
-        std::find(std::begin(kWithValue), std::end(kWithValue), a) != std::end(kWithValue);
-    if (a.rfind("--", 0) == 0 && !known) {
-      throw UsageError("unknown option " + a);
-    }
-    const bool has_value = i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0;
-    if (known && !has_value) {
-      throw UsageError(a + " needs a value");
-    }
-    if (a == "--mesh") {
-      o.mesh = args[++i];
-    } else if (a == "--size") {
-      o.grid.size = parse_count(a, args[++i], 1, kMaxBakeSize);
-    } else if (a == "--aa") {
-      o.grid.aa = parse_count(a, args[++i], 1, kMaxBakeAa);
-    } else if (a == "--padding") {
-      o.padding = parse_count(a, args[++i], 0, kMaxPadding);
-    } else if (a == "--maps") {
-      try {
-        o.maps = maps_named(args[++i]);
-      } catch (const std::invalid_argument& e) {
-        throw UsageError(std::string("--maps: ") + e.what());
-      }
-    } else if (a == "--out") {
-      o.out_dir = args[++i];
-    } else if (a == "--uv-set") {
-      o.uv_set = static_cast<unsigned>(parse_count(a, args[++i], 0, 7));
-    } else if (a == "--normal-y") {
-      const std::string& y = args[++i];
-      if (y != "up" && y != "down") {
-        throw UsageError("--normal-y is up or down, not '" + y + "'");
-      }
-      o.normal_y_down = y == "down";
-    } else if (a == "--threads") {
-      o.threads = static_cast<unsigned>(parse_count(a, args[++i], 1, 1024));
-    } else if (a == "--plugin") {
-      *plugin = args[++i];
-    } else {
-      looks.push_back(a);
-    }
-  }
-  if (looks.size() != 1) {
-    throw UsageError(looks.empty() ? "give the look to bake, a preset"
-                                   : "give one look, not " + std::to_string(looks.size()));
-  }
-  o.look = looks[0];
-  if (o.mesh.empty()) {
-    throw UsageError("give the mesh to bake on, --mesh FILE");
-  }
-  return o;
-}
-
-}  // namespace
-
-const char kBakeUsage[] =
-    "usage: stratamix bake PRESET --mesh FILE [options]\n"
-    "  Bakes the look into texture maps on the mesh's UVs: LOOK_MAP.UDIM.exr\n"
-    "  (float) and .png (8 bits, to look at) for each map and UDIM tile.\n"
-    "  --mesh FILE      the mesh (OBJ, FBX, glTF and what else assimp reads)\n"
-    "  --size N         texels a side of each map (default 2048)\n"
-    "  --aa N           samples a side in each texel, 1 to 8 (default 2)\n"
-    "  --padding N      texels the islands grow by (default 8)\n"
-    "  --maps LIST      of color, normal, object-normal, coverage (default\n"
-    "                   color,normal)\n"
-    "  --out DIR        output folder (default: out)\n"
-    "  --tx             also a tiled, mip-mapped texture of each map (.tx)\n"
-    "  --normal-y D     the normal map's green along +v (up, default) or -v (down)\n"
-    "  --uv-set N       the mesh's UV set to bake over (default 0, the first)\n"
-    "  --threads N      threads (default: every core)\n"
-    "  --plugin PATH    the plug-in to load\n";
-
-int run_bake_command(const std::vector<std::string>& args, const std::string& default_plugin,
-                     std::ostream& out, std::ostream& err) {
-  std::string plugin = default_plugin;
-  BakeOptions o;
-  try {
-    o = parse_options(args, &plugin);
-  } catch (const UsageError& e) {
-    err << "stratamix bake: " << e.what() << '\n' << kBakeUsage;
-    return 2;
-  }
-  try {
-    const host::Plugin loaded(plugin);
-    if (loaded.version() != nullptr && loaded.version()() != 1) {
-      throw std::runtime_error(plugin + " follows interface version " +
-                               std::to_string(loaded.version()()) + "; the bake knows 1");
-    }
-    if (loaded.init() != nullptr) {
-      std::int32_t init_request = 0;
-      loaded.init()(nullptr, nullptr, &init_request);
-    }
-    const int status = run_bake(o, loaded.shader(), out, err);
-    if (loaded.exit() != nullptr) {
-      loaded.exit()();
-    }
-    return status;
-  } catch (const std::runtime_error& e) {
-    err << "stratamix bake: " << e.what() << '\n';
-    return 2;
-  }
-}
-
 int run_bake(const BakeOptions& o, host::ShaderFn shader, std::ostream& out, std::ostream& err) {
   const std::string me = "stratamix bake: ";
   // Everything is read and checked before the first sample is shaded.
   host::Host host;
   try {
-    read_look(o, &host);
+    read_look(o, shader, &host);
   } catch (const preview::PresetError& e) {
     err << me << o.look << ": " << e.what() << '\n';
     return 1;
@@ -296,7 +158,7 @@ int run_bake(const BakeOptions& o, host::ShaderFn shader, std::ostream& out, std
   bake::Mesh mesh;
   try {
     bake::MeshOptions options;
-    options.uv_set = o.uv_set;
+    options.uv_set = static_cast<unsigned>(o.uv_set);
     mesh = bake::read_mesh(o.mesh, options);
   } catch (const std::runtime_error& e) {
     err << me << e.what() << '\n';
@@ -322,7 +184,8 @@ int run_bake(const BakeOptions& o, host::ShaderFn shader, std::ostream& out, std
   job.settings.grid = o.grid;
   job.settings.maps = o.maps;
   job.settings.normal_y_down = o.normal_y_down;
-  job.settings.threads = o.threads != 0 ? o.threads : preview::render_threads();
+  job.settings.threads =
+      o.threads != 0 ? static_cast<unsigned>(o.threads) : preview::render_threads();
   job.padding = o.padding;
   job.tx = o.tx;
 
@@ -361,6 +224,76 @@ int run_bake(const BakeOptions& o, host::ShaderFn shader, std::ostream& out, std
       << (report.tiles.size() == 1 ? " tile, " : " tiles, ") << grouped(report.samples) << figures
       << '\n';
   return 0;
+}
+
+Command add_bake_command(CLI::App& root, std::ostream& out, std::ostream& err) {
+  CLI::App* app = root.add_subcommand(
+      "bake",
+      "Bakes a look into texture maps on a mesh's UVs: LOOK_MAP.UDIM.exr (float) and .png (8 "
+      "bits, to look at) for each map and UDIM tile, every texel the plug-in's own answers.");
+  auto o = std::make_shared<BakeOptions>();
+  auto maps = std::make_shared<std::string>("color,normal");
+  auto normal_y = std::make_shared<std::string>("up");
+  auto plugin = std::make_shared<std::string>();
+  app->add_option("look", o->look, "the look: a preset file")->type_name("PRESET")->required();
+  add_value(app, "--mesh", &o->mesh, "the mesh: OBJ, FBX, glTF or another format assimp reads")
+      ->type_name("FILE")
+      ->required();
+  add_value(app, "--size", &o->grid.size, "texels a side of each map")
+      ->type_name("N")
+      ->check(whole_number(1, kMaxBakeSize))
+      ->capture_default_str();
+  add_value(app, "--aa", &o->grid.aa, "samples a side in each texel")
+      ->type_name("N")
+      ->check(whole_number(1, kMaxBakeAa))
+      ->capture_default_str();
+  add_value(app, "--padding", &o->padding, "texels the islands grow by")
+      ->type_name("N")
+      ->check(whole_number(0, kMaxPadding))
+      ->capture_default_str();
+  add_value(app, "--maps", maps.get(), "the maps, of " + names_of(bake::kMapKinds, ", "))
+      ->type_name("LIST")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            try {
+              maps_named(text);
+              return std::string();
+            } catch (const std::invalid_argument& e) {
+              return std::string(e.what());
+            }
+          },
+          ""))
+      ->capture_default_str();
+  add_value(app, "--out", &o->out_dir, "the output folder")
+      ->type_name("DIR")
+      ->capture_default_str();
+  app->add_flag("--tx", o->tx, "also a tiled, mip-mapped texture of each map (.tx)");
+  add_value(app, "--normal-y", normal_y.get(),
+            "the normal map's green along +v (up, as OpenGL tools read it) or -v (down, "
+            "DirectX)")
+      ->type_name("up|down")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            return text == "up" || text == "down" ? std::string()
+                                                  : "is up or down, not '" + text + "'";
+          },
+          ""))
+      ->capture_default_str();
+  add_value(app, "--uv-set", &o->uv_set, "the mesh's UV set baked over (0, the first)")
+      ->type_name("N")
+      ->check(whole_number(0, 7))
+      ->capture_default_str();
+  add_value(app, "--threads", &o->threads, "threads (default: every core)")
+      ->type_name("N")
+      ->check(whole_number(1, 1024));
+  add_plugin_option(app, plugin.get());
+  return {app, [app, o, maps, normal_y, plugin, &out, &err] {
+            o->maps = maps_named(*maps);
+            o->normal_y_down = *normal_y == "down";
+            return with_session(*app, *plugin, err, [&](const host::Session& session) {
+              return run_bake(*o, session.shader(), out, err);
+            });
+          }};
 }
 
 }  // namespace strata::tools

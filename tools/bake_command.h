@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bake.h"
+#include "command.h"
 #include "host.h"
 
 namespace strata::tools {
@@ -27,8 +28,8 @@ struct BakeOptions {
   int padding = 8;
   std::vector<bake::MapKind> maps{bake::MapKind::color, bake::MapKind::normal};
   bool normal_y_down = false;
-  unsigned uv_set = 0;
-  unsigned threads = 0;  // 0: every core
+  int uv_set = 0;
+  int threads = 0;  // 0: every core
   bool tx = false;
 };
 
@@ -45,12 +46,9 @@ std::vector<bake::MapKind> maps_named(std::string_view list);
 int run_bake(const BakeOptions& options, host::ShaderFn shader, std::ostream& out,
              std::ostream& err);
 
-extern const char kBakeUsage[];
-
-// `args` are the words after "bake". Returns run_bake's exit status, or 2
-// for a usage error or a plug-in that cannot run.
-int run_bake_command(const std::vector<std::string>& args, const std::string& default_plugin,
-                     std::ostream& out, std::ostream& err);
+// stratamix bake PRESET --mesh FILE [options]; run_bake's exit status, or
+// 2 for a wrong command line or a plug-in that cannot run.
+Command add_bake_command(CLI::App& root, std::ostream& out, std::ostream& err);
 
 }  // namespace strata::tools
 

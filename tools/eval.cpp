@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <istream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
@@ -11,7 +12,6 @@
 #include "eval_case.h"
 #include "fields.h"
 #include "host.h"
-#include "plugin.h"
 #include "text_input.h"
 
 namespace strata::tools {
@@ -105,16 +105,14 @@ answer answer_case(host::ShaderFn shader, const Case& c) {
 
 }  // namespace
 
-int run_eval(const std::string& plugin_path, std::istream& in, std::ostream& out,
-             std::ostream& err) {
-  const host::Plugin plugin(plugin_path);
+int run_eval(const host::Session& session, std::istream& in, std::ostream& out, std::ostream& err) {
   int status = 0;
   host::LineReader reader(in, kMaxCaseLine);
   host::TextLine line;
   while (reader.next(&line)) {
     try {
       if (const std::optional<Case> c = read_case(line)) {
-        out << answer_case(plugin.shader(), *c).dump() << '\n';
+        out << answer_case(session.shader(), *c).dump() << '\n';
       }
     } catch (const BadCase& e) {
       err << "stratamix eval: line " << line.number << ": " << e.what() << '\n';
@@ -122,6 +120,20 @@ int run_eval(const std::string& plugin_path, std::istream& in, std::ostream& out
     }
   }
   return status;
+}
+
+Command add_eval_command(CLI::App& root, std::istream& in, std::ostream& out, std::ostream& err) {
+  CLI::App* app = root.add_subcommand(
+      "eval",
+      "Reads one shader case per line (JSON) from standard input and writes one answer per "
+      "line.");
+  auto plugin = std::make_shared<std::string>();
+  add_plugin_option(app, plugin.get());
+  return {app, [app, plugin, &in, &out, &err] {
+            return with_session(*app, *plugin, err, [&](const host::Session& session) {
+              return run_eval(session, in, out, err);
+            });
+          }};
 }
 
 }  // namespace strata::tools

@@ -124,8 +124,8 @@ void parse_params(const json& v, strataMix_params* params) {
     }
     expect_array(value, f->slots, name);
     for (std::uint32_t slot = 0; slot < f->slots; ++slot) {
-      parse_slot(*f, value[slot], bytes + ParameterRef{f, slot}.offset(),
-                 name + "[" + std::to_string(slot) + "]");
+      const ParameterRef ref{f, slot};
+      parse_slot(*f, value[slot], bytes + ref.offset(), parameter_name(ref));
     }
   }
 }

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages_for() {
   case "$1" in
-    native) echo "cmake ninja-build g++ libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev python3" ;;
+    native) echo "cmake ninja-build g++ libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev libcli11-dev python3" ;;
     # The Windows x86, Windows x86-64 and PowerPC builds, and what runs their
     # programs: Wine's 64-bit loader and qemu-user.
     cross) echo "gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686" \

@@ -14,28 +14,12 @@
 
 #include "catalogue.h"
 #include "long_run.h"
-#include "plugin.h"
 #include "preset.h"
 #include "render.h"
 #include "sheet.h"
 #include "text_input.h"
 
 namespace strata::tools {
-
-const char kPreviewUsage[] =
-    "usage: stratamix preview [options] [PRESET...]\n"
-    "  Without presets, renders the contact sheets (every blend mode, colour\n"
-    "  correction, normal layering); with presets, renders each preset file.\n"
-    "  Writes NAME.png and NAME.exr (float values) into the output folder.\n"
-    "  --out DIR      output folder (default: out)\n"
-    "  --sheet NAME   render only this sheet: blend-modes, color-correct, normals\n"
-    "  --cell N       pixels per side of a cell (default 96; 256 for a preset)\n"
-    "  --shape S      sphere or swatch, for presets (default sphere)\n"
-    "  --aa N         samples per pixel along each axis, 1 to 8 (default 2)\n"
-    "  --cells        also write each cell of a sheet, with its label, as\n"
-    "                 NAME-NN.png (NN the cell's number from 00)\n"
-    "  --threads N    render threads (default: every core)\n"
-    "  --plugin PATH  the plug-in to load\n";
 
 namespace {
 
@@ -45,74 +29,13 @@ struct Options {
   std::string out_dir = "out";
   std::vector<std::string> sheets;
   std::vector<std::string> presets;
-  std::optional<int> cell;
-  preview::Shape shape = preview::Shape::sphere;
+  int cell = 0;  // 0: 96 for the sheets, 256 for a preset
+  std::string shape = "sphere";
   int aa = 2;
-  unsigned threads = 0;
+  int threads = 0;  // 0: every core
   bool cells = false;
   std::string plugin;
 };
-
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-int parse_count(const std::string& option, const std::string& text, int low, int high) {
-  int n = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
-  if (error != std::errc() || end != text.data() + text.size() || n < low || n > high) {
-    throw UsageError(option + " takes a whole number from " + std::to_string(low) + " to " +
-                     std::to_string(high) + ", not '" + text + "'");
-  }
-  return n;
-}
-
-Options parse_options(const std::vector<std::string>& args, const std::string& default_plugin) {
-  Options o;
-  o.plugin = default_plugin;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--cells") {
-      o.cells = true;
-      continue;
-    }
-    static const char* const kWithValue[] = {"--out", "--sheet",   "--cell",  "--shape",
-                                             "--aa",  "--threads", "--plugin"};
-    const bool known =
-        std::find(std::begin(kWithValue), std::end(kWithValue), a) != std::end(kWithValue);
-    if (a.rfind("--", 0) == 0 && !known) {
-      throw UsageError("unknown option " + a);
-    }
-    // An option's value never begins with "--": that is the next option.
-    const bool has_value = i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0;
-    if (known && !has_value) {
-      throw UsageError(a + " needs a value");
-    }
-    if (a == "--out") {
-      o.out_dir = args[++i];
-    } else if (a == "--sheet") {
-      o.sheets.push_back(args[++i]);
-    } else if (a == "--cell") {
-      o.cell = parse_count(a, args[++i], 8, 4096);
-    } else if (a == "--shape") {
-      if (!preview::shape_named(args[++i], &o.shape)) {
-        throw UsageError("--shape is sphere or swatch, not '" + args[i] + "'");
-      }
-    } else if (a == "--aa") {
-      o.aa = parse_count(a, args[++i], 1, 8);
-    } else if (a == "--threads") {
-      o.threads = static_cast<unsigned>(parse_count(a, args[++i], 1, 1024));
-    } else if (a == "--plugin") {
-      o.plugin = args[++i];
-    } else {
-      o.presets.push_back(a);
-    }
-  }
-  if (!o.sheets.empty() && !o.presets.empty()) {
-    throw UsageError("give sheets or presets, not both");
-  }
-  return o;
-}
 
 void write_image(const OIIO::ImageBuf& image, const std::string& path,
                  const OIIO::TypeDesc& format) {
@@ -163,7 +86,8 @@ bool outputs_clash(const std::vector<preview::Sheet>& sheets,
 void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
                       const preview::SheetLayout& layout, const Options& o, std::ostream& out,
                       std::ostream& err) {
-  const unsigned threads = o.threads != 0 ? o.threads : preview::render_threads();
+  const unsigned threads =
+      o.threads != 0 ? static_cast<unsigned>(o.threads) : preview::render_threads();
   ProgressMeter meter(preview::sheet_samples(sheet, layout));
   ProgressLine progress(sheet.name, err);
   const auto start = std::chrono::steady_clock::now();
@@ -202,10 +126,10 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
 }
 
 // A preset file as a one-cell sheet named after the file.
+// A preset's sheet. Its textures are taken from its folder, and opened now:
+// one that cannot be read is a PresetError on its line.
 preview::Sheet preset_sheet(const std::string& path, preview::Preset preset, preview::Shape shape) {
   const std::string name = std::filesystem::path(path).stem().string();
-  // Its textures are taken from its folder, and opened now (sheet_panels
-  // sets the cell up).
   const std::filesystem::path folder = std::filesystem::path(path).parent_path();
   for (preview::Assignment& a : preset.assignments) {
     if (a.texture && std::filesystem::path(a.texture->path).is_relative()) {
@@ -213,29 +137,26 @@ preview::Sheet preset_sheet(const std::string& path, preview::Preset preset, pre
     }
   }
   preview::Sheet sheet{name, "preset " + path, shape, 1, {{"result", std::move(preset)}}};
-  if (preview::sheet_panels(sheet) == 2) {
-    sheet.cells[0].label = "result, and the combined normal lit";
-  }
+  preview::open_textures(sheet);
   return sheet;
 }
 
-}  // namespace
-
-int run_preview(const std::vector<std::string>& args, const std::string& default_plugin,
-                std::ostream& out, std::ostream& err) {
-  Options o;
-  try {
-    o = parse_options(args, default_plugin);
-  } catch (const UsageError& e) {
-    err << "stratamix preview: " << e.what() << '\n' << kPreviewUsage;
-    return 2;
+// The preset's one cell says what its two panels show, where the plug-in
+// runs the normal stage for it.
+void label_panels(preview::Sheet* sheet, host::ShaderFn shader) {
+  if (preview::sheet_panels(*sheet, shader) == 2) {
+    sheet->cells[0].label = "result, and the combined normal lit";
   }
+}
 
+int run_preview(const CLI::App& app, const Options& o, std::ostream& out, std::ostream& err) {
   // Every sheet and preset is checked before anything is rendered: a bad
   // preset gets its message and no image.
   std::vector<preview::Sheet> sheets;
   std::vector<std::string> inputs;  // what asked for each sheet
   bool bad = false;
+  preview::Shape shape = preview::Shape::sphere;
+  preview::shape_named(o.shape, &shape);
   if (o.presets.empty()) {
     for (preview::Sheet& s : preview::default_sheets()) {
       bool wanted = o.sheets.empty();
@@ -253,8 +174,8 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
         known = known || s.name == name;
       }
       if (!known) {
-        err << "stratamix preview: no sheet named '" << name
-            << "' (blend-modes, color-correct, normals)\n";
+        err << "stratamix preview: no sheet named '" << name << "' ("
+            << names_of(preview::kSheets, ", ") << ")\n";
         bad = true;
       }
     }
@@ -262,7 +183,7 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
   for (const std::string& path : o.presets) {
     try {
       const std::string text = host::read_text_file(path, preview::kMaxPresetBytes);
-      sheets.push_back(preset_sheet(path, preview::parse_preset(text), o.shape));
+      sheets.push_back(preset_sheet(path, preview::parse_preset(text), shape));
       inputs.push_back(path);
     } catch (const preview::PresetError& e) {
       err << "stratamix preview: " << path << ": " << e.what() << '\n';
@@ -277,34 +198,69 @@ int run_preview(const std::vector<std::string>& args, const std::string& default
     return 1;
   }
 
-  try {
-    const host::Plugin plugin(o.plugin);
-    if (plugin.version() != nullptr && plugin.version()() != 1) {
-      throw std::runtime_error(o.plugin + " follows interface version " +
-                               std::to_string(plugin.version()()) + "; the preview knows 1");
+  return with_session(app, o.plugin, err, [&](const host::Session& session) {
+    try {
+      make_output_folder(o.out_dir);
+      preview::SheetLayout layout = preview::layout_for(o.cell != 0         ? o.cell
+                                                        : o.presets.empty() ? 96
+                                                                            : 256);
+      layout.aa = o.aa;
+      layout.cell_pictures = o.cells;
+      for (preview::Sheet& sheet : sheets) {
+        if (!o.presets.empty()) {
+          label_panels(&sheet, session.shader());
+        }
+        render_and_write(sheet, session.shader(), layout, o, out, err);
+      }
+    } catch (const std::runtime_error& e) {
+      err << "stratamix preview: " << e.what() << '\n';
+      return 1;
     }
-    make_output_folder(o.out_dir);
-    // As a renderer does: the library's init before the first call, its exit
-    // after the last.
-    if (plugin.init() != nullptr) {
-      std::int32_t init_request = 0;
-      plugin.init()(nullptr, nullptr, &init_request);
-    }
-    preview::SheetLayout layout =
-        preview::layout_for(o.cell.value_or(o.presets.empty() ? 96 : 256));
-    layout.aa = o.aa;
-    layout.cell_pictures = o.cells;
-    for (const preview::Sheet& sheet : sheets) {
-      render_and_write(sheet, plugin.shader(), layout, o, out, err);
-    }
-    if (plugin.exit() != nullptr) {
-      plugin.exit()();
-    }
-  } catch (const std::runtime_error& e) {
-    err << "stratamix preview: " << e.what() << '\n';
-    return 1;
-  }
-  return 0;
+    return 0;
+  });
+}
+
+}  // namespace
+
+Command add_preview_command(CLI::App& root, std::ostream& out, std::ostream& err) {
+  CLI::App* app = root.add_subcommand(
+      "preview",
+      "Without presets, renders the contact sheets (every blend mode, colour correction, "
+      "normal layering); with presets, renders each preset file. Writes NAME.png and NAME.exr "
+      "(the float values) into the output folder.");
+  auto o = std::make_shared<Options>();
+  add_value(app, "--out", &o->out_dir, "the output folder")
+      ->type_name("DIR")
+      ->capture_default_str();
+  add_value(app, "--sheet", &o->sheets,
+            "render only this sheet: " + names_of(preview::kSheets, ", ") + " (again for more)")
+      ->type_name("NAME")
+      ->allow_extra_args(false);
+  add_value(app, "--cell", &o->cell, "pixels per side of a cell (default 96; 256 for a preset)")
+      ->type_name("N")
+      ->check(whole_number(8, 4096));
+  add_value(app, "--shape", &o->shape, "the shape a preset is rendered on")
+      ->type_name("S")
+      ->check(one_of(preview::kShapes))
+      ->capture_default_str();
+  add_value(app, "--aa", &o->aa, "samples per pixel along each axis")
+      ->type_name("N")
+      ->check(whole_number(1, preview::kMaxAa))
+      ->capture_default_str();
+  app->add_flag("--cells", o->cells,
+                "also write each cell of a sheet, with its label, as NAME-NN.png (NN the cell's "
+                "number from 00)");
+  add_value(app, "--threads", &o->threads, "render threads (default: every core)")
+      ->type_name("N")
+      ->check(whole_number(1, 1024));
+  add_plugin_option(app, &o->plugin);
+  app->add_option("presets", o->presets, "preset files to render")->type_name("PRESET");
+  return {app, [app, o, &out, &err] {
+            if (!o->sheets.empty() && !o->presets.empty()) {
+              throw UsageError("give sheets or presets, not both");
+            }
+            return run_preview(*app, *o, out, err);
+          }};
 }
 
 }  // namespace strata::tools

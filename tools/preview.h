@@ -5,17 +5,15 @@
 #define STRATAMIX_TOOLS_PREVIEW_H
 
 #include <iosfwd>
-#include <string>
-#include <vector>
+
+#include "command.h"
 
 namespace strata::tools {
 
-extern const char kPreviewUsage[];
-
-// `args` are the words after "preview". Returns the exit status: 0, 1 when a
-// preset is bad or an image cannot be written, 2 for a usage error.
-int run_preview(const std::vector<std::string>& args, const std::string& default_plugin,
-                std::ostream& out, std::ostream& err);
+// stratamix preview [options] [PRESET...]. Its exit status: 0, 1 when a
+// preset is bad or an image cannot be written, 2 for a wrong command line
+// or a plug-in that cannot run.
+Command add_preview_command(CLI::App& root, std::ostream& out, std::ostream& err);
 
 }  // namespace strata::tools
 

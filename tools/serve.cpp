@@ -5,67 +5,21 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <charconv>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <thread>
 
-#include "plugin.h"
 #include "server.h"
 
 namespace strata::tools {
 
-const char kServeUsage[] =
-    "usage: stratamix serve [--port N] [--bind ADDRESS] [--textures DIR] [--plugin PATH]\n"
-    "  Serves the look-development page: a control for every parameter and the\n"
-    "  preview's picture, rendered live. Stops on Ctrl-C (SIGINT) or SIGTERM.\n"
-    "  --port N        the port (default 8077; 0: any free port)\n"
-    "  --bind ADDRESS  the address to listen on (default 127.0.0.1, this machine\n"
-    "                  alone)\n"
-    "  --textures DIR  the folder the page's textures come from (none without it)\n"
-    "  --plugin PATH   the plug-in to load\n";
-
 namespace {
-
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 struct Settings {
   serve::Options server;
   std::string plugin;
 };
-
-Settings parse_settings(const std::vector<std::string>& args, const std::string& default_plugin) {
-  Settings s;
-  s.plugin = default_plugin;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a != "--port" && a != "--bind" && a != "--textures" && a != "--plugin") {
-      throw UsageError(a.rfind("--", 0) == 0 ? "unknown option " + a
-                                             : "unexpected argument '" + a + "'");
-    }
-    if (i + 1 == args.size() || args[i + 1].rfind("--", 0) == 0) {
-      throw UsageError(a + " needs a value");
-    }
-    const std::string& value = args[++i];
-    if (a == "--port") {
-      int port = 0;
-      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
-      if (error != std::errc() || end != value.data() + value.size() || port < 0 || port > 65535) {
-        throw UsageError("--port takes a whole number from 0 to 65535, not '" + value + "'");
-      }
-      s.server.port = port;
-    } else if (a == "--bind") {
-      s.server.bind = value;
-    } else if (a == "--textures") {
-      s.server.textures = value;
-    } else {
-      s.plugin = value;
-    }
-  }
-  return s;
-}
 
 bool loopback(const std::string& address) {
   return address.rfind("127.", 0) == 0 || address == "::1" || address == "localhost";
@@ -133,52 +87,55 @@ class SignalWatch {
   std::thread thread_;
 };
 
+int run_serve(const CLI::App& app, const Settings& s, std::ostream& out, std::ostream& err) {
+  return with_session(app, s.plugin, err, [&](const host::Session& session) {
+    try {
+      int caught = 0;
+      {
+        serve::Server server(session.shader(), s.server);
+        SignalWatch watch(server);
+        if (!loopback(s.server.bind)) {
+          err << "stratamix serve: listening on " << s.server.bind
+              << ": whoever can reach it can render on this machine\n";
+        }
+        out << "stratamix serve: " << server.url() << std::endl;
+        server.run();
+        caught = watch.caught();
+      }
+      out << "stratamix serve: stopped"
+          << (caught == SIGINT    ? " (SIGINT)"
+              : caught == SIGTERM ? " (SIGTERM)"
+                                  : "")
+          << std::endl;
+    } catch (const std::runtime_error& e) {
+      err << "stratamix serve: " << e.what() << '\n';
+      return 1;
+    }
+    return 0;
+  });
+}
+
 }  // namespace
 
-int run_serve(const std::vector<std::string>& args, const std::string& default_plugin,
-              std::ostream& out, std::ostream& err) {
-  Settings s;
-  try {
-    s = parse_settings(args, default_plugin);
-  } catch (const UsageError& e) {
-    err << "stratamix serve: " << e.what() << '\n' << kServeUsage;
-    return 2;
-  }
-  try {
-    const host::Plugin plugin(s.plugin);
-    if (plugin.version() != nullptr && plugin.version()() != 1) {
-      throw std::runtime_error(s.plugin + " follows interface version " +
-                               std::to_string(plugin.version()()) + "; the server knows 1");
-    }
-    if (plugin.init() != nullptr) {
-      std::int32_t init_request = 0;
-      plugin.init()(nullptr, nullptr, &init_request);
-    }
-    int caught = 0;
-    {
-      serve::Server server(plugin.shader(), s.server);
-      SignalWatch watch(server);
-      if (!loopback(s.server.bind)) {
-        err << "stratamix serve: listening on " << s.server.bind
-            << ": whoever can reach it can render on this machine\n";
-      }
-      out << "stratamix serve: " << server.url() << std::endl;
-      server.run();
-      caught = watch.caught();
-    }
-    if (plugin.exit() != nullptr) {
-      plugin.exit()();
-    }
-    out << "stratamix serve: stopped"
-        << (caught == SIGINT    ? " (SIGINT)"
-            : caught == SIGTERM ? " (SIGTERM)"
-                                : "")
-        << std::endl;
-  } catch (const std::runtime_error& e) {
-    err << "stratamix serve: " << e.what() << '\n';
-    return 1;
-  }
-  return 0;
+Command add_serve_command(CLI::App& root, std::ostream& out, std::ostream& err) {
+  CLI::App* app = root.add_subcommand(
+      "serve",
+      "Serves the look-development page: a control for every parameter and the preview's "
+      "picture, rendered live. Stops on Ctrl-C (SIGINT) or SIGTERM.");
+  auto s = std::make_shared<Settings>();
+  add_value(app, "--port", &s->server.port, "the port (0: any free port)")
+      ->type_name("N")
+      ->check(whole_number(0, 65535))
+      ->capture_default_str();
+  add_value(app, "--bind", &s->server.bind,
+            "the address to listen on (by default this machine alone)")
+      ->type_name("ADDRESS")
+      ->capture_default_str();
+  add_value(app, "--textures", &s->server.textures,
+            "the folder the page's textures come from (none without it)")
+      ->type_name("DIR");
+  add_plugin_option(app, &s->plugin);
+  return {app, [app, s, &out, &err] { return run_serve(*app, *s, out, err); }};
 }
 
 }  // namespace strata::tools

@@ -3,18 +3,16 @@
 #define STRATAMIX_TOOLS_SERVE_H
 
 #include <iosfwd>
-#include <string>
-#include <vector>
+
+#include "command.h"
 
 namespace strata::tools {
 
-extern const char kServeUsage[];
-
-// `args` are the words after "serve". Serves until SIGINT or SIGTERM and
-// returns the exit status: 0 once stopped, 1 when the address cannot be
-// listened on or the plug-in is unfit, 2 for a usage error.
-int run_serve(const std::vector<std::string>& args, const std::string& default_plugin,
-              std::ostream& out, std::ostream& err);
+// stratamix serve [--port N] [--bind ADDRESS] [--plugin PATH]. Serves until
+// SIGINT or SIGTERM; its exit status: 0 once stopped, 1 when the address
+// cannot be listened on, 2 for a wrong command line or a plug-in that
+// cannot run.
+Command add_serve_command(CLI::App& root, std::ostream& out, std::ostream& err);
 
 }  // namespace strata::tools
 

@@ -1,12 +1,11 @@
 // stratamix: the command-line tools of the stand-in renderer.
-#include <cstring>
 #include <exception>
-#include <filesystem>
 #include <iostream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "command.h"
+#include "describe.h"
 #include "eval.h"
 #include "plugin.h"
 #if defined(STRATAMIX_WITH_PREVIEW)
@@ -26,125 +25,21 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: stratamix eval [--plugin PATH] < cases.jsonl\n"
-    "  Reads one case per line (JSON) and writes one answer per line.\n"
-    "  --plugin PATH  the plug-in to load (default: the one beside stratamix, or\n"
-    "                 in an installed tree ../lib/strataMix/ from stratamix)\n"
-    "usage: stratamix --version [--plugin PATH]\n"
-    "  The release, and the interface version of the plug-in it loads.\n";
-
-// One line naming the problem, then how the tool is used.
-int usage_error(const std::string& problem) {
-  std::cerr << problem << '\n' << kUsage;
-#if defined(STRATAMIX_WITH_PREVIEW)
-  std::cerr << strata::tools::kPreviewUsage;
-#endif
-#if defined(STRATAMIX_WITH_SERVE)
-  std::cerr << strata::tools::kServeUsage;
-#endif
-#if defined(STRATAMIX_WITH_BAKE)
-  std::cerr << strata::tools::kBakeUsage;
-#endif
-  return 2;
-}
-
-// The plug-in beside stratamix in a build tree; in an installed tree the
-// plug-in lies in lib/strataMix beside bin.
-std::string default_plugin() {
-  const std::filesystem::path beside = strata::host::plugin_beside_executable();
-  if (std::filesystem::exists(beside)) {
-    return beside.string();
-  }
-  const std::filesystem::path installed =
-      beside.parent_path().parent_path() / "lib" / "strataMix" / strata::host::plugin_file_name();
-  return std::filesystem::exists(installed) ? installed.string() : beside.string();
-}
-
-// The words after the command may only name the plug-in. Returns the exit
-// status of a usage error, or 0.
-int read_plugin_option(int argc, char** argv, const char* command, std::string& plugin) {
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg != "--plugin") {
-      const char* what = arg.rfind("--", 0) == 0 ? "unknown option" : "unexpected argument";
-      return usage_error(std::string(command) + ": " + what + " '" + arg + "'");
-    }
-    if (i + 1 == argc || std::strncmp(argv[i + 1], "--", 2) == 0) {
-      return usage_error(std::string(command) + ": --plugin needs a value");
-    }
-    plugin = argv[++i];
-  }
-  return 0;
-}
-
-int eval_command(int argc, char** argv) {
-  std::string plugin = default_plugin();
-  if (const int status = read_plugin_option(argc, argv, "stratamix eval", plugin)) {
-    return status;
-  }
-  try {
-    return strata::tools::run_eval(plugin, std::cin, std::cout, std::cerr);
-  } catch (const std::runtime_error& e) {
-    // The plug-in could not be loaded: no case can be answered.
-    std::cerr << "stratamix eval: " << e.what() << '\n';
-    return 2;
-  }
-}
+using strata::tools::Command;
 
 // The interface version is asked of the plug-in itself: the one found beside
-// the tool may be of another release than the tool.
-int version_command(int argc, char** argv) {
-  std::string plugin = default_plugin();
-  if (const int status = read_plugin_option(argc, argv, "stratamix --version", plugin)) {
-    return status;
+// the tool may be of another release than the tool. Nothing else of it is
+// called, so a plug-in of another interface version is told too.
+int print_version(const CLI::App& root, const std::string& plugin) {
+  try {
+    const strata::host::Plugin loaded(plugin);
+    const std::int32_t interface = loaded.interface_version();
+    std::cout << "stratamix " STRATAMIX_VERSION " (plug-in interface " << interface << ")\n";
+    return 0;
+  } catch (const strata::host::PluginError& e) {
+    std::cerr << strata::tools::tool_name(root) << ": " << e.what() << '\n';
+    return strata::tools::kUsageStatus;
   }
-  const strata::host::Plugin loaded(plugin);
-  if (loaded.version() == nullptr) {
-    std::cerr << "stratamix: plug-in " << plugin << " has no strataMix_version\n";
-    return 2;
-  }
-  std::cout << "stratamix " STRATAMIX_VERSION " (plug-in interface " << loaded.version()() << ")\n";
-  return 0;
-}
-
-int preview_command(int argc, char** argv) {
-#if defined(STRATAMIX_WITH_PREVIEW)
-  const std::vector<std::string> args(argv + 2, argv + argc);
-  return strata::tools::run_preview(args, default_plugin(), std::cout, std::cerr);
-#else
-  (void)argc;
-  (void)argv;
-  std::cerr << "stratamix: built without the preview (it needs OpenImageIO: "
-               "tools/install-deps.sh preview, then configure again)\n";
-  return 2;
-#endif
-}
-
-int bake_command(int argc, char** argv) {
-#if defined(STRATAMIX_WITH_BAKE)
-  const std::vector<std::string> args(argv + 2, argv + argc);
-  return strata::tools::run_bake_command(args, default_plugin(), std::cout, std::cerr);
-#else
-  (void)argc;
-  (void)argv;
-  std::cerr << "stratamix: built without the bake (it needs the preview and assimp: "
-               "tools/install-deps.sh preview bake, then configure again)\n";
-  return 2;
-#endif
-}
-
-int serve_command(int argc, char** argv) {
-#if defined(STRATAMIX_WITH_SERVE)
-  const std::vector<std::string> args(argv + 2, argv + argc);
-  return strata::tools::run_serve(args, default_plugin(), std::cout, std::cerr);
-#else
-  (void)argc;
-  (void)argv;
-  std::cerr << "stratamix: built without serve (it needs the preview and libmicrohttpd: "
-               "tools/install-deps.sh preview serve, then configure again)\n";
-  return 2;
-#endif
 }
 
 }  // namespace
@@ -162,26 +57,65 @@ int main(int argc, char** argv) {
   // The tools write through the streams alone; unsynchronised, standard
   // input is read a buffer at a time rather than a byte at a time.
   std::ios::sync_with_stdio(false);
+  // Whatever escapes the commands (the parser's own set-up, memory running
+  // out) still ends in one line and exit status 2, never an abort.
   try {
-    if (argc >= 2 && std::strcmp(argv[1], "eval") == 0) {
-      return eval_command(argc, argv);
-    }
-    if (argc >= 2 && std::strcmp(argv[1], "preview") == 0) {
-      return preview_command(argc, argv);
-    }
-    if (argc >= 2 && std::strcmp(argv[1], "bake") == 0) {
-      return bake_command(argc, argv);
-    }
-    if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) {
-      return serve_command(argc, argv);
-    }
-    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
-      return version_command(argc, argv);
-    }
-    return usage_error(argc < 2 ? "stratamix: give a command, eval, preview, bake or serve"
-                                : "stratamix: unknown command '" + std::string(argv[1]) + "'");
+    CLI::App root("The strataMix plug-in's tools, on the stand-in renderer.", "stratamix");
+    bool version = false;
+    std::string plugin;
+    CLI::Option* version_flag = root.add_flag(
+        "--version", version, "the release, and the interface version of the plug-in it loads");
+    strata::tools::add_plugin_option(&root, &plugin)->needs(version_flag);
+
+    std::vector<Command> commands = {
+        strata::tools::add_eval_command(root, std::cin, std::cout, std::cerr),
+        strata::tools::add_describe_command(root, std::cout, std::cerr),
+    };
+#if defined(STRATAMIX_WITH_PREVIEW)
+    commands.push_back(strata::tools::add_preview_command(root, std::cout, std::cerr));
+#else
+    commands.push_back(strata::tools::add_missing_command(
+        root, "preview",
+        "built without the preview (it needs OpenImageIO: tools/install-deps.sh preview, then "
+        "configure again)",
+        std::cerr));
+#endif
+#if defined(STRATAMIX_WITH_BAKE)
+    commands.push_back(strata::tools::add_bake_command(root, std::cout, std::cerr));
+#else
+    commands.push_back(strata::tools::add_missing_command(
+        root, "bake",
+        "built without the bake (it needs the preview and assimp: tools/install-deps.sh preview "
+        "bake, then configure again)",
+        std::cerr));
+#endif
+#if defined(STRATAMIX_WITH_SERVE)
+    commands.push_back(strata::tools::add_serve_command(root, std::cout, std::cerr));
+#else
+    commands.push_back(
+        strata::tools::add_missing_command(root, "serve",
+                                           "built without serve (it needs the preview and "
+                                           "libmicrohttpd: tools/install-deps.sh preview "
+                                           "serve, then configure again)",
+                                           std::cerr));
+#endif
+    const auto no_command = [&] {
+      if (!version) {
+        std::string names;
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+          names += (i == 0                     ? ""
+                    : i + 1 == commands.size() ? " or "
+                                               : ", ") +
+                   commands[i].app->get_name();
+        }
+        throw strata::tools::UsageError("give a command, " + names);
+      }
+      return print_version(root, plugin);
+    };
+    return strata::tools::run_command_line(root, commands, no_command, argc, argv, std::cout,
+                                           std::cerr);
   } catch (const std::exception& e) {
     std::cerr << "stratamix: " << e.what() << '\n';
-    return 2;
+    return strata::tools::kUsageStatus;
   }
 }

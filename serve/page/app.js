@@ -1,15 +1,16 @@
-// The look-development page. Its controls are made from the field list the
-// server sends; their settings are kept as preset text, which the server
+// The look-development page. Its controls, their groups and their pattern
+// menus are made from the description of the contract the server sends
+// (/api/fields); their settings are kept as preset text, which the server
 // reads with the preview's own parser, so that what this page shows is what
 // `stratamix preview` draws for the same preset.
 'use strict';
 
-const GROUPS = [
-  { stage: 'flow', title: 'Gates' },
-  { stage: 'normal', title: 'Normal layers' },
-  { stage: 'layer', title: 'Colour layer' },
-  { stage: 'correction', title: 'Correction' },
-];
+// From the description: the stages, each a group of controls; the patterns
+// a parameter can be connected to; how a slot of a layer array is named by
+// a preset and by the declaration.
+let stages = [];
+let patterns = [];
+let slotNames = { tools: '{name}[{slot}]', declaration: '{name}{slot}' };
 const DEBOUNCE_MS = 60;
 
 const $ = (id) => document.getElementById(id);
@@ -36,6 +37,16 @@ function numberText(x, digits = 4) {
   return String(Number(Number(x).toFixed(digits)));
 }
 
+// A parameter or slot by one of the description's naming rules.
+function slotName(rule, field, slot) {
+  return slot === null ? field.name : rule.replace('{name}', field.name).replace('{slot}', String(slot));
+}
+
+// The pattern a preset calls by this name, or undefined.
+function patternNamed(name) {
+  return patterns.find((p) => p.name === name);
+}
+
 // The numbers a value of the field's type holds: 1, 3 or 4.
 function width(field) {
   return { color: 4, vector: 3 }[field.type] || 1;
@@ -51,7 +62,7 @@ class Control {
   constructor(field, slot) {
     this.field = field;
     this.slot = slot;
-    this.key = slot === null ? field.name : `${field.name}[${slot}]`;
+    this.key = slotName(slotNames.tools, field, slot);
     this.message = element('span', { className: 'message' });
     this.root = element('div', { className: `control ${field.kind}`, 'data-key': this.key });
     this.build();
@@ -92,7 +103,7 @@ class Control {
       return;
     }
     this.source = element('select', { className: 'source', 'aria-label': `${this.key} source` });
-    const sources = ['value', 'checker', 'noise', 'ramp'].concat(f.type === 'vector' ? ['bump'] : []);
+    const sources = ['value'].concat(patterns.filter((p) => p.types.includes(f.type)).map((p) => p.name));
     for (const s of sources) {
       this.source.append(element('option', { value: s, text: s }));
     }
@@ -146,13 +157,13 @@ class Control {
   }
 
   showSource() {
-    const s = this.source.value;
-    this.valueBox.hidden = s !== 'value';
-    this.patternBox.hidden = s === 'value';
-    this.labels.axis.hidden = s !== 'ramp';
-    this.labels.frequency.hidden = s === 'ramp';
-    this.labels.height.hidden = s !== 'bump';
-    this.labels.stops.hidden = s === 'bump';
+    const p = patternNamed(this.source.value);
+    this.valueBox.hidden = p !== undefined;
+    this.patternBox.hidden = p === undefined;
+    // A pattern's fields are the arguments it takes.
+    for (const [argument, labelled] of Object.entries(this.arguments())) {
+      labelled.hidden = p === undefined || !p.arguments.includes(argument);
+    }
   }
 
   // The slider or picker follows a typed value where it can show it.
@@ -255,21 +266,24 @@ class Control {
     return this.parts ? this.parts.map((p) => p.value.trim()).join(' ') : this.text.value.trim();
   }
 
-  // The pattern call, or null when the parameter holds a plain value.
+  // Each argument a pattern may take, by the description's name, and the
+  // label holding its input.
+  arguments() {
+    return { axis: this.labels.axis, frequency: this.labels.frequency, height: this.labels.height,
+             values: this.labels.stops };
+  }
+
+  // The pattern call, or null when the parameter holds a plain value: its
+  // arguments in the description's order, the values left out when empty.
   pattern() {
-    const s = this.source.value;
-    const frequency = this.frequency.value.trim();
-    const stops = this.stops.value.trim();
-    switch (s) {
-      case 'value':
-        return null;
-      case 'bump':
-        return `bump(${frequency}, ${this.height.value.trim()})`;
-      case 'ramp':
-        return `ramp(${this.axis.value}${stops ? `, ${stops}` : ''})`;
-      default:
-        return `${s}(${frequency}${stops ? `, ${stops}` : ''})`;
+    const p = patternNamed(this.source.value);
+    if (p === undefined) {
+      return null;
     }
+    const text = { axis: this.axis.value, frequency: this.frequency.value.trim(),
+                   height: this.height.value.trim(), values: this.stops.value.trim() };
+    const args = p.arguments.map((a) => text[a]).filter((t, i) => t !== '' || p.arguments[i] !== 'values');
+    return `${p.name}(${args.join(', ')})`;
   }
 
   // The preset's line for this parameter, or null while it keeps its
@@ -287,7 +301,7 @@ class Control {
   // so the scene gets the neutral value and a note of what to connect.
   blockLine() {
     const f = this.field;
-    const name = `"${f.name}${this.slot === null ? '' : this.slot}"`;
+    const name = `"${slotName(slotNames.declaration, f, this.slot)}"`;
     if (f.kind === 'toggle') {
       return { text: `${name} ${this.box.checked ? 'on' : 'off'}` };
     }
@@ -324,9 +338,9 @@ function inRecordOrder() {
 function buildControls(list) {
   list.forEach((f, i) => { f.index = i; });
   const box = $('controls');
-  for (const group of GROUPS) {
-    const fields = list.filter((f) => f.stage === group.stage);
-    const section = element('section', { className: 'group', 'data-stage': group.stage },
+  for (const group of stages) {
+    const fields = list.filter((f) => f.stage === group.name);
+    const section = element('section', { className: 'group', 'data-stage': group.name },
                             [element('h2', { text: group.title })]);
     const single = fields.filter((f) => f.slots === 1);
     for (const f of single) {
@@ -520,8 +534,11 @@ async function start() {
   const response = await fetch('/api/fields');
   const info = await response.json();
   modes = info.modes;
+  stages = info.stages;
+  patterns = info.patterns;
+  slotNames = info.record.slotNames;
   for (const s of info.shapes) {
-    $('shape').append(element('option', { value: s, text: s }));
+    $('shape').append(element('option', { value: s.name, text: s.name, title: s.description }));
   }
   for (let n = 1; n <= info.limits.aa; ++n) {
     $('aa').append(element('option', { value: String(n), text: `${n}×${n}` }));

@@ -35,13 +35,13 @@ set(rows
   "${WORK}/good.preset --mesh ${WORK}/no-uv.obj | 1 | stratamix bake: ${WORK}/no-uv.obj: mesh 0 has no UVs"
   "${WORK}/good.preset --mesh ${WORK} | 1 | stratamix bake: ${WORK}: not a regular file"
   "${WORK}/good.preset ${small} --out ${WORK}/file/out | 1 | stratamix bake: cannot make the output folder ${WORK}/file/out: "
-  "${WORK}/good.preset ${small} --maps colour | 2 | stratamix bake: --maps: 'colour' is not a map (color, normal, object-normal, coverage)"
-  "${WORK}/good.preset ${small} --maps color,color | 2 | stratamix bake: --maps: 'color' is given twice"
+  "${WORK}/good.preset ${small} --maps colour | 2 | stratamix bake: --maps 'colour' is not a map (color, normal, object-normal, coverage)"
+  "${WORK}/good.preset ${small} --maps color,color | 2 | stratamix bake: --maps 'color' is given twice"
   "${WORK}/good.preset ${small} --size 0 | 2 | stratamix bake: --size takes a whole number from 1 to 16384, not '0'"
   "${WORK}/good.preset ${small} --aa 9 | 2 | stratamix bake: --aa takes a whole number from 1 to 8, not '9'"
   "${WORK}/good.preset ${small} --normal-y sideways | 2 | stratamix bake: --normal-y is up or down, not 'sideways'"
-  "${WORK}/good.preset | 2 | stratamix bake: give the mesh to bake on, --mesh FILE"
-  "${small} | 2 | stratamix bake: give the look to bake, a preset"
+  "${WORK}/good.preset | 2 | stratamix bake: --mesh is required"
+  "${small} | 2 | stratamix bake: look is required"
   "${WORK}/good.preset ${small} --plugin ${VERSION_TWO} | 2 | stratamix bake: ${VERSION_TWO} follows interface version 2"
   "${WORK}/good.preset ${small} --plugin ${WORK}/none.so | 2 | stratamix bake: cannot load plug-in ${WORK}/none.so: ")
 set(failed "")

@@ -97,6 +97,22 @@ try {
   let seen = await after(() => page.goto(url));
   check(near(seen, [256, 128, 128, 128]), `the page opens on the neutral grey sphere (${seen})`);
 
+  // The groups and menus are the server's description: its stages' titles,
+  // the patterns each type can take, its shapes.
+  const texts = (locator) => locator.evaluateAll((nodes) => nodes.map((n) => n.textContent));
+  const values = (locator) => locator.evaluateAll((nodes) => nodes.map((n) => n.value));
+  const rows = [
+    ['the group titles', texts(page.locator('#controls h2')), 'Gates,Normal layers,Colour layer,Correction'],
+    ['a float\'s sources', values(control('gamma').locator('select.source option')), 'value,checker,ramp,noise'],
+    ['a vector\'s sources', values(control('layerNormal[0]').locator('select.source option')),
+      'value,checker,ramp,noise,bump'],
+    ['the shapes', values(page.locator('#shape option')), 'sphere,swatch'],
+  ];
+  for (const [what, got, want] of rows) {
+    const list = (await got).join(',');
+    check(list === want, `${what}: ${list}`);
+  }
+
   seen = await after(() => control('blendEnable').locator('input').check());
   check(near(seen, [256, 255, 255, 255]), `blending lays the white layer over it (${seen})`);
   seen = await after(() => control('layerColor').locator('input[type=color]').fill('#ff0000'));

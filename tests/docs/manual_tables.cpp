@@ -53,11 +53,10 @@ std::string number(float v) {
 
 // The scene declares each slot of a layer array as a parameter of its own.
 std::string scene_name(const Field& f) {
-  const std::string name(f.name);
   if (f.slots == 1) {
-    return "`" + name + "`";
+    return "`" + std::string(f.name) + "`";
   }
-  return "`" + name + "0` … `" + name + std::to_string(f.slots - 1) + "`";
+  return "`" + declared_name({&f, 0}) + "` … `" + declared_name({&f, f.slots - 1}) + "`";
 }
 
 std::string range_of(const Field& f) {

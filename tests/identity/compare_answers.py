@@ -7,11 +7,13 @@ allowances that the platforms decide, not the plug-in:
   payload);
 - a colour channel that went through the C library's power function may
   differ by one unit in the last place, since each platform's pow and powf
-  round in their own way: the channels of a case that blends with soft light,
-  reflect or glow (modes 17, 20, 21, whose squares are powers), or that
-  corrects with a gamma other than 1.
+  round in their own way: the channels of a case that blends with a mode the
+  description of the contract says calls pow, or that sets a field the
+  description says goes through pow unless it holds a value (gamma other
+  than 1) with that field's stage switched on.
 
-usage: compare_answers.py CASES ANSWERS_A ANSWERS_B
+usage: compare_answers.py DESCRIPTION CASES ANSWERS_A ANSWERS_B
+DESCRIPTION is the build tree's description.json (stratamix describe).
 Prints how many cases it compared and how many pow channels differed by one
 unit; exits 1 and lists the differences if any other bits differ. When it
 compares no case it exits 1 and says why on the same line ("compared 0
@@ -23,7 +25,9 @@ import os
 import struct
 import sys
 
-POWER_MODES = {17, 20, 21}
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "describe"))
+import contract  # noqa: E402
+
 BIT_FIELDS = ["outColor", "outNormal", "normal"]
 
 
@@ -35,12 +39,25 @@ def float_of(value):
     return struct.unpack("<f", struct.pack("<f", value))[0]
 
 
-def uses_power(case):
-    """Whether the case's colour may have gone through pow or powf."""
-    p = case.get("params", {})
-    blends_with_power = p.get("blendEnable", 0) != 0 and p.get("blendMode", 0) in POWER_MODES
-    corrects_gamma = p.get("correctEnable", 0) != 0 and float_of(p.get("gamma", 0)) != 1.0
-    return blends_with_power or corrects_gamma
+class PowerRule:
+    """Which cases' colours may have gone through pow or powf, from the
+    description of the contract."""
+
+    def __init__(self, c):
+        self.modes = c.pow_modes()
+        self.mode = c.the_field("mode")["name"]
+        self.blend = c.route("blend")
+        # Each pow field with the switch of the stage that reads it.
+        stage_switch = {"layer": self.blend, "correction": c.route("correction")}
+        self.fields = [(name, unless, stage_switch[c.by_name[name]["stage"]])
+                       for name, unless in c.pow_fields().items()]
+
+    def uses_power(self, case):
+        p = case.get("params", {})
+        if p.get(self.blend, 0) != 0 and p.get(self.mode, 0) in self.modes:
+            return True
+        return any(p.get(switch, 0) != 0 and float_of(p.get(name, 0)) != unless
+                   for name, unless, switch in self.fields)
 
 
 def is_nan(bits):
@@ -76,10 +93,10 @@ def compare_channel(a, b, may_differ_by_one, where, tally):
     tally.mismatches.append("%s: %s against %s" % (where, a, b))
 
 
-def compare_answer(case, a, b, line, tally):
+def compare_answer(rule, case, a, b, line, tally):
     """Adds one case's differences to the tally."""
     tally.cases += 1
-    power = uses_power(case)
+    power = rule.uses_power(case)
     tally.power_cases += power
     for key in ("return", "evaluated"):
         if a.get(key) != b.get(key):
@@ -95,7 +112,7 @@ def compare_answer(case, a, b, line, tally):
             compare_channel(ca, cb, power and field == "outColor", where, tally)
 
 
-def compare_files(cases_path, a_path, b_path):
+def compare_files(rule, cases_path, a_path, b_path):
     tally = Tally()
     with open(cases_path) as cases, open(a_path) as answers_a, open(b_path) as answers_b:
         case_lines = [l for l in cases if l.strip()]
@@ -109,21 +126,22 @@ def compare_files(cases_path, a_path, b_path):
     if tally.unread:
         return tally
     for line, (c, a, b) in enumerate(zip(case_lines, a_lines, b_lines), start=1):
-        compare_answer(json.loads(c), json.loads(a), json.loads(b), line, tally)
+        compare_answer(rule, json.loads(c), json.loads(a), json.loads(b), line, tally)
     return tally
 
 
 def main(argv):
-    if len(argv) != 4:
+    if len(argv) != 5:
         sys.stderr.write(__doc__)
         return 2
-    cases_path, a_path, b_path = argv[1:]
+    description_path, cases_path, a_path, b_path = argv[1:]
     for path in argv[1:]:
         if not os.path.isfile(path):
             # The build's identity_answers test did not run, or wrote nothing.
             print("%s against %s: compared 0 cases: no file %s" % (a_path, b_path, path))
             return 1
-    tally = compare_files(cases_path, a_path, b_path)
+    rule = PowerRule(contract.load(description_path))
+    tally = compare_files(rule, cases_path, a_path, b_path)
     if tally.unread:
         print("%s against %s: compared 0 cases: %s" % (a_path, b_path, tally.unread))
         return 1

@@ -11,19 +11,21 @@ gives the same file on every machine, so that the answers of two builds of
 the plug-in can be compared line by line.
 
 Floats are written as their 32-bit patterns ("0x3f800000"), so that every
-input reaches the shader with exactly the bits chosen here.
+input reaches the shader with exactly the bits chosen here. The record's
+fields, the switches of each route, the modes and the ray-type codes come
+from the description of the contract (--description, the build tree's
+description.json); each field is drawn by its kind and its useful range.
 """
 
 import argparse
 import json
+import os
 import random
 import struct
 import sys
 
-MODES = 23
-PHOTON_RAYS = [8, 9, 10, 11, 12, 13, 14, 15, 18, 19, 20, 23, 24]
-REFLECTION_RAYS = [2, 3]
-OTHER_RAYS = [r for r in range(27) if r not in PHOTON_RAYS + REFLECTION_RAYS]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "describe"))
+import contract  # noqa: E402
 
 # 32-bit patterns of the values that take edges: zeros of both signs, the
 # infinities, NaNs (quiet and signalling, both signs), the subnormal and
@@ -35,21 +37,37 @@ SPECIAL_FLOATS = [
 # Values that settings compare against, and their neighbours.
 NICE_FLOATS = [0.0, -0.0, 0.5, 1.0, -1.0, 2.0, 0.25, 0.75, 1.5, -0.5]
 
-# Layer counts: none, each slot count, and beyond the record's eight slots.
-LAYER_COUNTS = [-2147483648, -1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 100, 2147483647]
-OUT_OF_RANGE_MODES = [-2147483648, -1, 23, 24, 99, 2147483647]
+INT_MIN, INT_MAX = -2147483648, 2147483647
 # A switch is on for any non-zero value; a gate only for exactly 1.
 SWITCH_ON = [1, 1, 1, 2, -1]
 GATE_OFF = [0, 0, 2, -1]
 
-PARAMETER_NAMES = [
-    "baseColor", "normalEnable", "layerCount", "normalMix", "normalScale",
-    "skipPhotons", "skipReflections", "normalAsColor", "normalizeNormal",
-    "blendEnable", "layerColor", "blendAmount", "blendMode", "useLayerAlpha",
-    "hueAdjust", "saturationAdjust", "valueAdjust", "gamma", "offset",
-    "contrast", "correctEnable", "outputNormal",
-]
-ARRAY_NAMES = ["layerEnable", "layerNormal", "layerWeight", "layerBalance"]
+
+class Shape:
+    """What the cases need of the contract, read from its description."""
+
+    def __init__(self, c):
+        self.c = c
+        self.modes = len(c.modes)
+        self.photon_rays = c.gate_codes("photonGate")
+        self.reflection_rays = c.gate_codes("reflectionGate")
+        # Every code a gate tests, and a few beyond the last.
+        self.ray_codes = max(self.photon_rays + self.reflection_rays) + 3
+        self.other_rays = [r for r in range(self.ray_codes)
+                           if r not in self.photon_rays + self.reflection_rays]
+        # Counts: none, each slot count, and beyond the record's slots.
+        self.counts = [INT_MIN, -1] + list(range(c.slots + 2)) + [100, INT_MAX]
+        self.out_of_range_modes = [INT_MIN, -1, self.modes, self.modes + 1, 99, INT_MAX]
+        self.mode = c.the_field("mode")["name"]
+        self.single_names = [f["name"] for f in c.fields if f["slots"] == 1]
+        self.arrays = c.arrays()
+        self.corrections = c.of_kind("scalar", "correction")
+        # The hue, saturation and value adjusters: factors of 1 + x.
+        self.adjusters = [f["name"] for f in self.corrections
+                          if f["neutral"] == [0] and f["min"] == -1]
+
+    def switch(self, route):
+        return self.c.route(route)
 
 
 def pattern(bits):
@@ -88,8 +106,8 @@ class Draw:
     def color(self, low=0.0, high=1.0):
         return [self.float(low, high) for _ in range(4)]
 
-    def vector(self):
-        return [self.float(-1.0, 1.0) for _ in range(3)]
+    def vector(self, low=-1.0, high=1.0):
+        return [self.float(low, high) for _ in range(3)]
 
     def setting(self, default, low, high, p_default=0.5):
         """A setting that is often left at the value that skips its step."""
@@ -98,108 +116,103 @@ class Draw:
         return self.float(low, high)
 
 
-def random_params(d):
+def widened(field):
+    """The field's useful range, and a quarter of it beyond each end."""
+    margin = (field["max"] - field["min"]) / 4
+    return field["min"] - margin, field["max"] + margin
+
+
+def draw(d, shape, field):
+    """One slot of a field, drawn by its kind."""
+    kind = field["kind"]
+    if kind == "toggle":
+        return d.pick([0, 1, 1, 3])
+    if kind == "gate":
+        return d.pick([0, 1, 2, -1])
+    if kind == "count":
+        return d.pick(shape.counts)
+    if kind == "mode":
+        return d.rng.randrange(shape.modes)
+    low, high = widened(field)
+    if kind == "color":
+        return d.color(low, high)
+    if kind == "vector":
+        return d.vector(low, high)
+    if field["slots"] > 1:
+        # A slot's weight or balance of exactly 0 adds nothing.
+        return pattern(0) if d.chance(0.1) else d.setting(field["neutral"][0], low, high, 0.3)
+    return d.setting(field["neutral"][0], low, high)
+
+
+def random_params(d, shape):
     """Every field drawn at random; the route then fixes what it needs."""
-    return {
-        "baseColor": d.color(-0.25, 1.25),
-        "normalEnable": d.pick([0, 1]),
-        "layerCount": d.pick(LAYER_COUNTS),
-        "layerEnable": [d.pick([0, 1, 1, 3]) for _ in range(8)],
-        "layerNormal": [d.vector() for _ in range(8)],
-        "normalMix": d.setting(1.0, -0.5, 1.5),
-        "layerWeight": [d.setting(1.0, -1.0, 2.0, 0.3) if not d.chance(0.1)
-                        else pattern(0) for _ in range(8)],
-        "layerBalance": [d.setting(0.5, -1.0, 2.0, 0.3) if not d.chance(0.1)
-                         else pattern(0) for _ in range(8)],
-        "normalScale": d.setting(1.0, -2.0, 2.0),
-        "skipPhotons": d.pick([0, 1, 2, -1]),
-        "skipReflections": d.pick([0, 1, 2, -1]),
-        "normalAsColor": d.pick([0, 0, 1]),
-        "normalizeNormal": d.pick([0, 1, 1]),
-        "blendEnable": d.pick([0, 1, 1]),
-        "layerColor": d.color(-0.25, 1.25),
-        "blendAmount": d.setting(1.0, -0.5, 1.5),
-        "blendMode": d.rng.randrange(MODES),
-        "useLayerAlpha": d.pick([0, 1]),
-        "hueAdjust": d.setting(0.0, -1.0, 1.0),
-        "saturationAdjust": d.setting(0.0, -1.0, 1.0),
-        "valueAdjust": d.setting(0.0, -1.0, 1.0),
-        "gamma": d.setting(1.0, 0.1, 4.0),
-        "offset": d.setting(0.0, -0.5, 0.5),
-        "contrast": d.setting(1.0, -1.0, 3.0),
-        "correctEnable": d.pick([0, 1]),
-        "outputNormal": d.pick([0, 1]),
-    }
+    return {f["name"]: draw(d, shape, f) if f["slots"] == 1
+            else [draw(d, shape, f) for _ in range(f["slots"])] for f in shape.c.fields}
 
 
-def gates_off(d, p):
+def gates_off(d, shape, p):
     """Neither gate fires: each gate switch is off, or the ray is not one it
     tests."""
-    ray = d.pick(PHOTON_RAYS + REFLECTION_RAYS + OTHER_RAYS)
-    if ray in PHOTON_RAYS:
-        p["skipPhotons"] = d.pick(GATE_OFF)
-    if ray in REFLECTION_RAYS:
-        p["skipReflections"] = d.pick(GATE_OFF)
+    ray = d.pick(shape.photon_rays + shape.reflection_rays + shape.other_rays)
+    if ray in shape.photon_rays:
+        p[shape.switch("photonGate")] = d.pick(GATE_OFF)
+    if ray in shape.reflection_rays:
+        p[shape.switch("reflectionGate")] = d.pick(GATE_OFF)
     return ray
 
 
-def gate(d, p, photon, output_normal):
-    p["normalEnable"] = d.pick(SWITCH_ON)
-    p["outputNormal"] = d.pick(SWITCH_ON) if output_normal else 0
+def gate(d, shape, p, photon, output_normal):
+    p[shape.switch("normalStage")] = d.pick(SWITCH_ON)
+    p[shape.switch("outputNormal")] = d.pick(SWITCH_ON) if output_normal else 0
     if photon:
-        p["skipPhotons"] = 1
-        return d.pick(PHOTON_RAYS)
-    p["skipReflections"] = 1
+        p[shape.switch("photonGate")] = 1
+        return d.pick(shape.photon_rays)
+    p[shape.switch("reflectionGate")] = 1
     if d.chance(0.5):
-        p["skipPhotons"] = d.pick(GATE_OFF)
-    return d.pick(REFLECTION_RAYS)
+        p[shape.switch("photonGate")] = d.pick(GATE_OFF)
+    return d.pick(shape.reflection_rays)
 
 
-def normal_path(d, p, output_normal, as_color):
-    p["normalEnable"] = d.pick(SWITCH_ON)
-    p["outputNormal"] = d.pick(SWITCH_ON) if output_normal else 0
-    p["normalAsColor"] = d.pick(SWITCH_ON) if as_color else 0
-    return gates_off(d, p)
+def normal_path(d, shape, p, output_normal, as_color):
+    p[shape.switch("normalStage")] = d.pick(SWITCH_ON)
+    p[shape.switch("outputNormal")] = d.pick(SWITCH_ON) if output_normal else 0
+    p[shape.switch("normalAsColor")] = d.pick(SWITCH_ON) if as_color else 0
+    return gates_off(d, shape, p)
 
 
-def color_path(d, p):
+def color_path(d, shape, p):
     """The colour path, reached with the normal stage run or skipped."""
     if d.chance(0.5):
-        p["normalEnable"] = 0
-        return d.rng.randrange(27)
-    return normal_path(d, p, output_normal=False, as_color=False)
+        p[shape.switch("normalStage")] = 0
+        return d.rng.randrange(shape.ray_codes)
+    return normal_path(d, shape, p, output_normal=False, as_color=False)
 
 
-def corrections(d, p):
-    """Each correction step on or off on its own; the HSV step sometimes with
-    factors that sum to exactly 3 without each being 1."""
-    p["correctEnable"] = d.pick(SWITCH_ON)
-    steps = d.rng.randrange(16)
-    zero, one = pattern(0), pattern(float_bits(1.0))
-    if not steps & 1:
-        p["hueAdjust"] = p["saturationAdjust"] = p["valueAdjust"] = zero
-        if d.chance(0.2):
-            p["hueAdjust"], p["saturationAdjust"] = pattern(float_bits(0.5)), pattern(
-                float_bits(-0.5))
-    if not steps & 2:
-        p["gamma"] = one
-    if not steps & 4:
-        p["offset"] = zero
-    if not steps & 8:
-        p["contrast"] = one
+def corrections(d, shape, p):
+    """Each correction step on or off on its own (left at its neutral value);
+    the HSV step sometimes with factors that sum to exactly 3 without each
+    being 1."""
+    p[shape.switch("correction")] = d.pick(SWITCH_ON)
+    for f in shape.corrections:
+        if d.chance(0.5):
+            p[f["name"]] = pattern(float_bits(f["neutral"][0]))
+    if all(p[name] == pattern(0) for name in shape.adjusters) and d.chance(0.2):
+        p[shape.adjusters[0]] = pattern(float_bits(0.5))
+        p[shape.adjusters[1]] = pattern(float_bits(-0.5))
 
 
-def connections(d):
+def connections(d, shape):
     roll = d.rng.random()
     if roll < 0.55:
         return "none"
     if roll < 0.75:
         return "all"
-    names = d.rng.sample(PARAMETER_NAMES, d.rng.randrange(1, 6))
+    names = d.rng.sample(shape.single_names, d.rng.randrange(1, 6))
     if d.chance(0.5):
-        names.append(d.pick(ARRAY_NAMES))
+        names.append(d.pick(shape.arrays)["name"])
     if d.chance(0.5):
-        names.append("%s[%d]" % (d.pick(ARRAY_NAMES), d.rng.randrange(8)))
+        field = d.pick(shape.arrays)
+        names.append(shape.c.slot_name(field, d.rng.randrange(field["slots"])))
     return names
 
 
@@ -209,46 +222,50 @@ ROUTES = ["photon-normal", "photon-color", "reflect-normal", "reflect-color",
           "normal-out", "normal-as-color", "mode-out-of-range"] + ["color"] * 9
 
 
-def make_case(d, index):
-    p = random_params(d)
+def make_case(d, shape, index):
+    p = random_params(d, shape)
     route = ROUTES[index % len(ROUTES)]
     if route.startswith("photon") or route.startswith("reflect"):
-        ray = gate(d, p, route.startswith("photon"), route.endswith("normal"))
+        ray = gate(d, shape, p, route.startswith("photon"), route.endswith("normal"))
     elif route == "normal-out":
-        ray = normal_path(d, p, output_normal=True, as_color=d.chance(0.5))
+        ray = normal_path(d, shape, p, output_normal=True, as_color=d.chance(0.5))
     elif route == "normal-as-color":
-        ray = normal_path(d, p, output_normal=False, as_color=True)
+        ray = normal_path(d, shape, p, output_normal=False, as_color=True)
     elif route == "mode-out-of-range":
-        ray = color_path(d, p)
-        p["blendEnable"] = d.pick(SWITCH_ON)
-        p["blendMode"] = d.pick(OUT_OF_RANGE_MODES)
-        p["correctEnable"] = d.pick([0, 1])
+        ray = color_path(d, shape, p)
+        p[shape.switch("blend")] = d.pick(SWITCH_ON)
+        p[shape.mode] = d.pick(shape.out_of_range_modes)
+        p[shape.switch("correction")] = d.pick([0, 1])
     else:
-        ray = color_path(d, p)
+        ray = color_path(d, shape, p)
         # Every mode in turn, and now and then no blend at all.
         colour_index = index // len(ROUTES) * ROUTES.count("color") + (
             index % len(ROUTES) - ROUTES.index("color"))
-        p["blendMode"] = colour_index % MODES
-        p["blendEnable"] = 0 if colour_index % (MODES + 1) == MODES else d.pick(SWITCH_ON)
+        p[shape.mode] = colour_index % shape.modes
+        p[shape.switch("blend")] = (0 if colour_index % (shape.modes + 1) == shape.modes
+                                    else d.pick(SWITCH_ON))
         if d.chance(0.7):
-            corrections(d, p)
+            corrections(d, shape, p)
         else:
-            p["correctEnable"] = 0
-    return {"params": p, "rayType": ray, "normal": d.vector(), "connect": connections(d)}
+            p[shape.switch("correction")] = 0
+    return {"params": p, "rayType": ray, "normal": d.vector(), "connect": connections(d, shape)}
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--description", required=True,
+                        help="the description of the contract (stratamix describe)")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--count", type=int, default=20000)
     parser.add_argument("--output", default="-", help="file to write (default: standard output)")
     args = parser.parse_args()
 
+    shape = Shape(contract.load(args.description))
     d = Draw(args.seed)
     out = sys.stdout if args.output == "-" else open(args.output, "w", encoding="ascii", newline="\n")
     with out:
         for index in range(args.count):
-            out.write(json.dumps(make_case(d, index), separators=(",", ":")) + "\n")
+            out.write(json.dumps(make_case(d, shape, index), separators=(",", ":")) + "\n")
 
 
 if __name__ == "__main__":

@@ -24,7 +24,7 @@ if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "installed files:\n  ${installed}\nexpected:\n  ${expected}")
 endif()
 
-foreach(header shader/strataMix.h shader/strataMix.mi binding/renderer/strataMix_types.h)
+foreach(header shader/strataMix.h shader/strataMix.mi renderer/strataMix_types.h)
   get_filename_component(name ${header} NAME)
   execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files
                           ${SOURCE_DIR}/${header} ${PREFIX}/include/strataMix/${name}

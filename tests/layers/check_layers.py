@@ -14,12 +14,13 @@ import sys
 
 # Lowest first. Folders on one layer may not include each other.
 LAYERS = [
-    ["binding/renderer"],  # the colour and vector types, the renderer interface
+    ["renderer"],  # the colour and vector types, the renderer interface
     ["shader"],  # the records, the field list, the flow and the stages
     ["binding"],  # the plug-in's exports and the Windows lookup
     ["host"],  # the stand-in renderer and the loader
     ["bench", "preview"],  # fixtures and benchmarks; the preview library
-    ["bake", "serve"],  # baking looks into maps on a mesh; the look-development server
+    ["bake", "describe"],  # baking looks into maps on a mesh; the description of the contract
+    ["serve"],  # the look-development server and its page
     ["tools"],  # the command line
     ["tests", "fuzz"],
 ]

@@ -6,6 +6,11 @@
 
 #include <cmath>
 #include <limits>
+#include <nlohmann/json.hpp>
+
+#include "catalogue.h"
+#include "description.h"
+#include "render.h"
 
 namespace strata::preview {
 namespace {
@@ -128,14 +133,59 @@ TEST(Pattern, BumpIsUnitLengthOverTheSphereAndAtThePoles) {
 }
 
 TEST(Pattern, NamesRoundTrip) {
-  for (PatternKind k :
-       {PatternKind::checker, PatternKind::ramp, PatternKind::noise, PatternKind::bump}) {
+  const std::pair<const char*, PatternKind> rows[] = {
+      {"checker", PatternKind::checker},
+      {"ramp", PatternKind::ramp},
+      {"noise", PatternKind::noise},
+      {"bump", PatternKind::bump},
+  };
+  for (const auto& [name, kind] : rows) {
     PatternKind found = PatternKind::checker;
-    ASSERT_TRUE(pattern_kind_named(pattern_name(k), &found)) << pattern_name(k);
-    EXPECT_EQ(found, k) << pattern_name(k);
+    ASSERT_TRUE(pattern_kind_named(name, &found)) << name;
+    EXPECT_EQ(found, kind) << name;
+    EXPECT_EQ(pattern_entry(kind).name, name);
   }
   PatternKind unused;
   EXPECT_FALSE(pattern_kind_named("marble", &unused));
+}
+
+// The description of a build with the preview lists every pattern, shape and
+// sheet once, in the tables' order; what each pattern takes and connects to
+// is worked by hand from the preset syntax.
+TEST(Pattern, TheDescriptionListsEveryPatternShapeAndSheet) {
+  const auto doc =
+      nlohmann::json::parse(describe::description_json({describe::preview_lists(), std::nullopt}));
+  EXPECT_EQ(doc.at("parts"), nlohmann::json({{"preview", true}, {"serve", false}}));
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::vector<std::string> types;
+  } patterns[] = {
+      {"checker", {"frequency", "values"}, {"scalar", "color", "vector"}},
+      {"ramp", {"axis", "values"}, {"scalar", "color", "vector"}},
+      {"noise", {"frequency", "values"}, {"scalar", "color", "vector"}},
+      {"bump", {"frequency", "height"}, {"vector"}},
+  };
+  ASSERT_EQ(doc.at("patterns").size(), std::size(patterns));
+  for (std::size_t i = 0; i < std::size(patterns); ++i) {
+    const auto& d = doc.at("patterns")[i];
+    EXPECT_EQ(d.at("name"), patterns[i].name);
+    EXPECT_EQ(d.at("name"), std::string(kPatterns[i].name));
+    EXPECT_EQ(d.at("arguments"), nlohmann::json(patterns[i].arguments)) << patterns[i].name;
+    EXPECT_EQ(d.at("types"), nlohmann::json(patterns[i].types)) << patterns[i].name;
+  }
+  const auto names = [](const nlohmann::json& list) {
+    std::vector<std::string> out;
+    for (const auto& entry : list) {
+      out.push_back(entry.at("name"));
+    }
+    return out;
+  };
+  EXPECT_EQ(names(doc.at("shapes")), (std::vector<std::string>{"sphere", "swatch"}));
+  EXPECT_EQ(names(doc.at("sheets")),
+            (std::vector<std::string>{"blend-modes", "color-correct", "normals"}));
+  ASSERT_EQ(doc.at("shapes").size(), kShapes.size());
+  ASSERT_EQ(doc.at("sheets").size(), kSheets.size());
 }
 
 }  // namespace

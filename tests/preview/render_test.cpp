@@ -129,25 +129,51 @@ TEST(Render, TheCombinedNormalIsKeptForLighting) {
   EXPECT_EQ(f.result[2], 0.3f);
 }
 
-TEST(Render, ResultKindFollowsTheSwitches) {
+TEST(Render, TheExitIsTheOneThePluginTakes) {
   struct Row {
-    int normal_enable, output_normal, normal_as_color;
-    ResultKind expected;
+    int normal_enable, output_normal, normal_as_color, skip_photons, skip_reflections;
+    std::int32_t ray_type;
+    int blend_mode;  // blending on with this mode, or -1 for blending off
+    ResultKind kind;
+    bool normal_stage;
     const char* edge;
   };
   const Row rows[] = {
-      {0, 1, 1, ResultKind::color, "normal stage off: the switches after it do not count"},
-      {1, 1, 1, ResultKind::normal_vector, "outputNormal wins over normalAsColor"},
-      {1, 0, 1, ResultKind::normal_color, "the normal encoded in outColor"},
-      {1, 0, 0, ResultKind::color, "the colour path after the normal stage"},
+      {0, 1, 1, 0, 0, kRayEye, -1, ResultKind::color, false,
+       "normal stage off: the switches after it do not count"},
+      {1, 1, 1, 0, 0, kRayEye, -1, ResultKind::normal_vector, true,
+       "outputNormal wins over normalAsColor"},
+      {1, 0, 1, 0, 0, kRayEye, -1, ResultKind::normal_color, true, "the normal in outColor"},
+      {1, 0, 0, 0, 0, kRayEye, -1, ResultKind::color, true, "the colour path after the normal"},
+      {1, 1, 0, 1, 0, 9, -1, ResultKind::normal_vector, false,
+       "photon gate: the incoming normal in outNormal"},
+      {1, 0, 1, 1, 0, 20, -1, ResultKind::color, false,
+       "final-gather gate: the base colour, whatever normalAsColor says"},
+      {1, 0, 0, 0, 1, 3, -1, ResultKind::color, false, "refraction gate: the base colour"},
+      {1, 0, 0, 2, 0, 9, -1, ResultKind::color, true, "a gate is on only at exactly 1"},
+      {0, 0, 0, 1, 1, 2, -1, ResultKind::color, false, "no gate without the normal stage"},
+      {1, 0, 0, 0, 0, kRayEye, 23, ResultKind::color, true, "a mode out of range: base colour"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.edge);
-    strataMix_params p{};
+    host::Host h;
+    preset_host(h, "");
+    strataMix_params& p = h.params();
     p.normalEnable = r.normal_enable;
     p.outputNormal = r.output_normal;
     p.normalAsColor = r.normal_as_color;
-    EXPECT_EQ(result_kind(p), r.expected);
+    p.skipPhotons = r.skip_photons;
+    p.skipReflections = r.skip_reflections;
+    p.blendEnable = r.blend_mode >= 0 ? 1 : 0;
+    p.blendMode = r.blend_mode;
+    const Exit exit = probe_exit(h, test::plugin().shader(), r.ray_type);
+    EXPECT_EQ(exit.kind, r.kind);
+    EXPECT_EQ(exit.normal_stage, r.normal_stage);
+    // The frame of a render with that ray follows the probe.
+    const Frame f =
+        render_frame(h, test::plugin().shader(), {2, 2, Shape::swatch, 1, r.ray_type}, 1);
+    EXPECT_EQ(f.kind, r.kind);
+    EXPECT_EQ(f.normal_stage, r.normal_stage);
   }
 }
 

@@ -20,8 +20,9 @@ if(EXISTS ${WORK}/out)
   message(FATAL_ERROR "bad preset: images were written although a preset was bad")
 endif()
 
-# Arguments | exit status | how the one message begins (the usage may follow
-# it). The tool runs in WORK, so that its default folder "out" lies there.
+# Arguments | exit status | how the one line of message begins (where the
+# usage is may follow on that line). The tool runs in WORK, so that its
+# default folder "out" lies there.
 file(WRITE ${WORK}/file "")
 file(MAKE_DIRECTORY ${WORK}/exr/normals.exr ${WORK}/folder.preset)
 execute_process(COMMAND mkfifo ${WORK}/fifo.preset)
@@ -45,12 +46,13 @@ set(rows
   "--shape cube ${WORK}/good.preset | 2 | stratamix preview: --shape is sphere or swatch, not 'cube'"
   "--aa 9 | 2 | stratamix preview: --aa takes a whole number from 1 to 8, not '9'"
   "--sheet | 2 | stratamix preview: --sheet needs a value"
-  "--help | 2 | stratamix preview: unknown option --help"
+  "--helpme | 2 | stratamix preview: unknown option '--helpme'"
   "--out --sheet normals | 2 | stratamix preview: --out needs a value"
   "${small} --out ${WORK}/file/out | 1 | stratamix preview: cannot make the output folder ${WORK}/file/out: "
   "${small} --out ${WORK}/exr | 1 | stratamix preview: cannot write ${WORK}/exr/normals.exr: "
-  "${small} --plugin ${VERSION_TWO} | 1 | stratamix preview: ${VERSION_TWO} follows interface version 2"
-  "${small} --plugin ${WORK}/none.so | 1 | stratamix preview: cannot load plug-in ${WORK}/none.so: ")
+  "${small} --plugin ${VERSION_TWO} | 2 | stratamix preview: ${VERSION_TWO} follows interface version 2"
+  "${small} --plugin ${WORK}/none.so | 2 | stratamix preview: cannot load plug-in ${WORK}/none.so: "
+  "--sheet normals ${WORK}/good.preset | 2 | stratamix preview: give sheets or presets, not both")
 set(failed "")
 foreach(row IN LISTS rows)
   string(REPLACE "|" ";" fields "${row}")
@@ -65,7 +67,7 @@ foreach(row IN LISTS rows)
                   WORKING_DIRECTORY ${WORK} TIMEOUT 60
                   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   string(FIND "${err}" "${want_message}" at)
-  string(REGEX MATCHALL "(^|\n)stratamix" named "${err}")
+  string(REGEX MATCHALL "\n" named "${err}")
   list(LENGTH named count)
   file(GLOB_RECURSE pictures ${WORK}/*.png ${WORK}/*.exr)
   if(NOT status EQUAL want_status OR NOT at EQUAL 0 OR NOT count EQUAL 1 OR pictures
@@ -130,5 +132,16 @@ endforeach()
 if(NOT out MATCHES "normals.png, [^ ]*normals.exr: 12 cells, [0-9,]+ samples in [0-9.]+ s, [0-9.]+ M samples/s on [0-9]+ threads?\n$")
   message(FATAL_ERROR "sheet: unexpected report:\n${out}")
 endif()
+
+# --help: the usage, generated from the options' declarations, on standard
+# output.
+execute_process(COMMAND ${STRATAMIX} preview --help
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+foreach(line "Usage: [^\n]*stratamix preview \\[OPTIONS\\]" "--sheet NAME[^\n]*blend-modes, color-correct, normals"
+             "--shape S:sphere or swatch" "--aa N:1 to 8=2")
+  if(NOT status EQUAL 0 OR NOT err STREQUAL "" OR NOT out MATCHES "${line}")
+    message(FATAL_ERROR "preview --help: status ${status}, no line matching '${line}':\n${out}${err}")
+  endif()
+endforeach()
 
 message(STATUS "stratamix preview: messages, images and figures as expected")
