@@ -85,7 +85,8 @@ Exit probe_exit(const host::Host& host, host::ShaderFn shader, std::int32_t ray_
   host::Sample sample = probe.make_sample(ray_type, {0.0f, 0.0f, 1.0f}, &evaluated);
   // A signalling NaN: no arithmetic yields one, and the one copy of the
   // incoming normal a gate makes is (0, 0, 1).
-  const float unwritten = float_from_bits(0x7fa11a5e);
+  constexpr std::uint32_t kUnwritten = 0x7fa11a5e;
+  const float unwritten = float_from_bits(kUnwritten);
   strataMix_result r{};
   r.outNormal = {unwritten, unwritten, unwritten};
   shader(&r, &sample.state, &probe.params());
@@ -99,7 +100,7 @@ Exit probe_exit(const host::Host& host, host::ShaderFn shader, std::int32_t ray_
   };
   const float* normal = &r.outNormal.x;
   const bool wrote_normal =
-      std::any_of(normal, normal + 3, [](float c) { return float_bits(c) != 0x7fa11a5eu; });
+      std::any_of(normal, normal + 3, [](float c) { return float_bits(c) != kUnwritten; });
   Exit exit;
   exit.normal_stage = ran(FieldStage::normal);
   if (wrote_normal) {

@@ -258,15 +258,22 @@ constexpr bool fields_tile_the_record() {
 }
 static_assert(fields_tile_the_record(), "the field list and strataMix_params disagree");
 
-// The field at a byte offset of the record, for the tables below, which name
-// their fields by member so that a misspelling does not compile.
-constexpr const Field* field_at(std::uint32_t offset) {
-  for (const Field& f : kRecordFields) {
-    if (f.offset == offset) {
-      return &f;
-    }
+// The index in the list of the field at a byte offset of the record, or the
+// list's size where none begins there; for the tables below, which name their
+// fields by member so that a misspelling does not compile. An index, not a
+// pointer, so that the checks below stay constant expressions under GCC's
+// sanitizers, which do not fold a pointer into the list compared with null.
+constexpr std::size_t field_index(std::uint32_t offset) {
+  std::size_t i = 0;
+  while (i < kRecordFields.size() && kRecordFields[i].offset != offset) {
+    ++i;
   }
-  return nullptr;
+  return i;
+}
+
+constexpr const Field* field_at(std::uint32_t offset) {
+  const std::size_t i = field_index(offset);
+  return i < kRecordFields.size() ? &kRecordFields[i] : nullptr;
 }
 
 // The switches by which the flow routes a call, by what they do, so that a
@@ -315,8 +322,9 @@ constexpr Route gate_route(RayGate gate) {
 
 constexpr bool routes_are_switches() {
   for (const RouteEntry& r : kRoutes) {
-    const Field* f = field_at(r.field);
-    if (f == nullptr || f->slots != 1 || field_type(f->kind) != FieldType::integer) {
+    const std::size_t i = field_index(r.field);
+    if (i == kRecordFields.size() || kRecordFields[i].slots != 1 ||
+        field_type(kRecordFields[i].kind) != FieldType::integer) {
       return false;
     }
   }
