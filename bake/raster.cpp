@@ -246,29 +246,15 @@ preview::SurfacePoint surface_at_sample(const Mesh& mesh, const Tile& tile, cons
       n = {0.0, 0.0, 1.0};
     }
   }
-  // The tangent made square to the normal; where the UVs gave none, one
-  // from the normal alone, as a bump pattern builds its frame.
-  // A tangent that lies (almost) along the normal leaves too little to make
-  // square: its remainder's direction would be rounding.
-  Vec tangent = interpolate(mesh.tangents, t, b);
-  const double given_length = std::sqrt(dot(tangent, tangent));
-  tangent = tangent - dot(n, tangent) * n;
-  if (!finite(tangent) || !(std::sqrt(dot(tangent, tangent)) > 1e-6 * given_length) ||
-      !unit(&tangent)) {
-    const Vec up = std::fabs(n.y) < 0.999 ? Vec{0.0, 1.0, 0.0} : Vec{1.0, 0.0, 0.0};
-    tangent = cross(up, n);
-    unit(&tangent);
-  }
-  // The bitangent square to both, on the side the mesh's bitangent points
-  // to (mirrored UVs turn it over).
-  Vec bitangent = cross(n, tangent);
-  const Vec given = interpolate(mesh.bitangents, t, b);
-  if (finite(given) && dot(bitangent, given) < 0.0) {
-    bitangent = -1.0 * bitangent;
-  }
+  // The tangent made square to the normal, the bitangent on the side the
+  // mesh's points to (mirrored UVs turn it over); where the UVs gave no
+  // tangent, a frame from the normal alone.
   p.normal = to_float(n);
-  p.tangent = to_float(tangent);
-  p.bitangent = to_float(bitangent);
+  const preview::TangentFrame frame =
+      preview::tangent_frame(p.normal, to_float(interpolate(mesh.tangents, t, b)),
+                             to_float(interpolate(mesh.bitangents, t, b)));
+  p.tangent = frame.tangent;
+  p.bitangent = frame.bitangent;
   return p;
 }
 

@@ -117,9 +117,10 @@ struct Pattern {
 // The pattern a preset names ("checker"), or false.
 bool pattern_kind_named(std::string_view name, PatternKind* kind);
 
-// The pattern's value at (u, v), in the width of its stops, for a surface
-// whose normal is `normal` (bump perturbs that normal).
-Value pattern_value(const Pattern& p, float u, float v, strataMix_vector normal);
+// The pattern's value at the sample's (u, v), in the width of its stops, for
+// a surface whose normal is `normal` (bump perturbs that normal in the
+// sample's frame).
+Value pattern_value(const Pattern& p, const SurfacePoint& at, strataMix_vector normal);
 
 // The connection that evaluates the pattern for a parameter of `kind` at the
 // sample's SurfacePoint.
@@ -130,11 +131,21 @@ host::Connection pattern_connection(Pattern p, FieldType kind);
 float checker_at(float frequency, float u, float v);
 float noise_at(float frequency, float u, float v);
 
+// The frame a bump tilts the normal in: the sample's tangent along +u made
+// square to `normal`, and the bitangent square to both on the side of +v.
+// Where the tangent lies along the normal or is missing, a frame built from
+// the normal alone stands in.
+struct TangentFrame {
+  strataMix_vector tangent;
+  strataMix_vector bitangent;
+};
+TangentFrame tangent_frame(strataMix_vector normal, strataMix_vector tangent, strataMix_vector bitangent);
+
 // The bumped normal: the surface normal tilted by the slope of the height
-// field height * sin(2 pi f u) * sin(2 pi f v) / (2 pi f), in a tangent frame
-// built from the normal alone, then normalised.
+// field height * sin(2 pi f u) * sin(2 pi f v) / (2 pi f) along the frame's
+// tangent and bitangent, then normalised.
 strataMix_vector bump_normal(float frequency, float height, float u, float v,
-                             strataMix_vector normal);
+                             strataMix_vector normal, const TangentFrame& frame);
 
 }  // namespace strata::preview
 
