@@ -89,14 +89,12 @@ struct Worker {
     }
   }
 
-  // The texel's averages into the maps asked for.
+  // The texel's averages into the maps asked for; a texel no sample
+  // covers holds 0 in each.
   void store(const TexelSums& sums, std::size_t texel) const {
     const float per_texel = static_cast<float>(settings.grid.aa * settings.grid.aa);
     out[MapKind::coverage][texel] = static_cast<float>(sums.hits) / per_texel;
-    if (sums.hits == 0) {
-      return;
-    }
-    const float n = static_cast<float>(sums.hits);
+    const float n = static_cast<float>(std::max(sums.hits, 1));
     if (wants(MapKind::color)) {
       for (std::size_t c = 0; c < 4; ++c) {
         out[MapKind::color][texel * 4 + c] = sums.color[c] / n;
@@ -160,8 +158,9 @@ TileMaps bake_tile(host::Host& host, host::ShaderFn shader, const Mesh& mesh, co
     const bool wanted =
         e.kind == MapKind::coverage ||
         std::find(settings.maps.begin(), settings.maps.end(), e.kind) != settings.maps.end();
+    // Written by the bands' threads, every texel once.
     if (wanted) {
-      out[e.kind].assign(texels * static_cast<std::size_t>(e.channels), 0.0f);
+      out[e.kind].resize(texels * static_cast<std::size_t>(e.channels));
     }
   }
   const TileRaster raster(mesh, tile, settings.grid);

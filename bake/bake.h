@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <memory>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "host.h"
@@ -50,18 +53,43 @@ struct BakeSettings {
   unsigned threads = 1;
 };
 
+// An allocator that leaves what it makes unwritten, for the maps' texels:
+// each band's thread writes its own first, so that their pages are made
+// where they are used, on every thread at once, rather than all zeroed on
+// one thread before the shading begins.
+template <class T>
+struct UntouchedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UntouchedAllocator<U>;
+  };
+  UntouchedAllocator() = default;
+  template <class U>
+  explicit UntouchedAllocator(const UntouchedAllocator<U>& /*other*/) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+using Texels = std::vector<float, UntouchedAllocator<float>>;
+
 // One tile's maps as the shader gave them, before padding: texels row by
 // row from the top, each map with its channels interleaved. A map not asked
 // for is empty; the coverage is always made, for the padding.
 struct TileMaps {
   int udim = 1001;
-  std::array<std::vector<float>, kMapKinds.size()> maps;
+  std::array<Texels, kMapKinds.size()> maps;
   std::uint64_t samples = 0;            // shader calls made
   std::uint64_t overlapped_texels = 0;  // texels where the UVs overlap
   bool covered = false;                 // any sample on the mesh at all
 
-  std::vector<float>& operator[](MapKind kind) { return maps[static_cast<std::size_t>(kind)]; }
-  const std::vector<float>& operator[](MapKind kind) const {
+  Texels& operator[](MapKind kind) { return maps[static_cast<std::size_t>(kind)]; }
+  const Texels& operator[](MapKind kind) const {
     return maps[static_cast<std::size_t>(kind)];
   }
 };
@@ -74,7 +102,8 @@ struct BakeProgress {
 
 // Bakes one tile with the host's record and connections on
 // settings.threads threads. The bits are the same on any number of threads.
-// When `progress` is asked to stop, returns early with the maps unfinished.
+// When `progress` is asked to stop, returns early with the maps unfinished
+// (texels not yet shaded hold no defined value).
 TileMaps bake_tile(host::Host& host, host::ShaderFn shader, const Mesh& mesh, const Tile& tile,
                    const BakeSettings& settings, BakeProgress* progress = nullptr);
 

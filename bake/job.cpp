@@ -19,13 +19,13 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-std::size_t bytes_of(const std::vector<float>& v) { return v.size() * sizeof(float); }
+std::size_t bytes_of(const Texels& v) { return v.size() * sizeof(float); }
 
 // A map's texels kept in a file of the output folder until needed, under a
 // name no bake's result has; the file goes when this does.
 class SetAside {
  public:
-  SetAside(MapKind kind, std::vector<float>* texels, std::string path)
+  SetAside(MapKind kind, Texels* texels, std::string path)
       : kind_(kind), texels_(texels), path_(std::move(path)), count_(texels->size()) {
     std::ofstream out(path_, std::ios::binary);
     out.write(reinterpret_cast<const char*>(texels->data()),
@@ -33,7 +33,7 @@ class SetAside {
     if (!out) {
       throw std::runtime_error("cannot set a map aside in " + path_);
     }
-    std::vector<float>().swap(*texels);
+    Texels().swap(*texels);
   }
   SetAside(const SetAside&) = delete;
   SetAside& operator=(const SetAside&) = delete;
@@ -56,7 +56,7 @@ class SetAside {
 
  private:
   MapKind kind_;
-  std::vector<float>* texels_;
+  Texels* texels_;
   std::string path_;
   std::size_t count_;
 };
@@ -101,7 +101,7 @@ void finish_tile(TileMaps& maps, const BakeJob& job, PendingFiles* files) {
       write_map_texture(view, metadata, stem, files);
     }
     if (kind != MapKind::coverage) {
-      std::vector<float>().swap(maps[kind]);
+      Texels().swap(maps[kind]);
     }
   }
 }
