@@ -6,14 +6,20 @@ stratamix preview and the bare shader in the same run:
     samples per second for the same look and as many samples (a swatch of
     the bake's size, one sample a pixel); the whole bake's rate beside it,
     padding and files included;
-  - the bake's speed-up from one thread to two (the medians of three runs
-    each, in turn), against the bare shader's own (strata_bench's threads/
-    benchmark);
+  - the bake's speed-up from one thread to two against the bare shader's own
+    (strata_bench's threads/ benchmark) in the same rounds: each round bakes
+    on one thread and on two and runs the shader on one and on two, in turn,
+    so that a busy spell of a shared machine falls on all four; the medians
+    of the rounds make the figures;
   - the bake's peak resident memory at each size with two maps.
+
+The load average stands beside the figures: on a machine others share, a
+speed-up is only worth what the cores left free allow.
 
 A measurement, not a test: nothing here fails on a slow machine.
 
-    bench/bake_times.py [--stratamix PATH] [--bench PATH] [--sizes 2048,4096] [--json OUT]
+    bench/bake_times.py [--stratamix PATH] [--bench PATH] [--sizes 2048,4096]
+                        [--rounds N] [--threads-only] [--json OUT]
 """
 import argparse
 import json
@@ -96,6 +102,37 @@ def shader_threads(args, work):
     return rates[1], rates[2]
 
 
+def median(values):
+    ordered = sorted(values)
+    middle = len(ordered) // 2
+    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
+
+
+def thread_rounds(args, work, size):
+    """The bake's shading rate and the bare shader's on one thread and two,
+    round after round; the medians of each, and each round's own figures."""
+    rounds = []
+    for _ in range(args.rounds):
+        one = bake(args, work, size, 1)["shading_rate"]
+        two = bake(args, work, size, 2)["shading_rate"]
+        shader_one, shader_two = shader_threads(args, work)
+        rounds.append({"bake_one": one, "bake_two": two, "shader_one": shader_one,
+                       "shader_two": shader_two, "bake_speedup": two / one,
+                       "shader_speedup": shader_two / shader_one,
+                       "load_avg": list(os.getloadavg())})
+    figures = {key: median([r[key] for r in rounds])
+               for key in ("bake_one", "bake_two", "shader_one", "shader_two")}
+    figures["bake_speedup"] = figures["bake_two"] / figures["bake_one"]
+    figures["shader_speedup"] = figures["shader_two"] / figures["shader_one"]
+    figures["size"] = size
+    figures["rounds"] = rounds
+    return figures
+
+
+def load_text(load):
+    return ", ".join(f"{x:.2f}" for x in load)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--stratamix", default=os.path.join(ROOT, "build/native/bin/stratamix"))
@@ -104,6 +141,10 @@ def main():
                         default=os.path.join(ROOT, "preview/presets/layered-bumps.preset"))
     parser.add_argument("--mesh", default=os.path.join(ROOT, "bake/examples/vase.obj"))
     parser.add_argument("--sizes", default="2048,4096")
+    parser.add_argument("--rounds", type=int, default=3,
+                        help="rounds of the one-thread and two-thread runs (default 3)")
+    parser.add_argument("--threads-only", action="store_true",
+                        help="only the speed-up from one thread to two, on the first size")
     parser.add_argument("--json", help="also write the figures here, for bench/report.py")
     args = parser.parse_args()
     sizes = [int(s) for s in args.sizes.split(",")]
@@ -111,49 +152,47 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="bake_times.") as work:
         started = time.time()
+        load_before = list(os.getloadavg())
         rows = []
-        for size in sizes:
-            rows.append({"bake": bake(args, work, size, cores),
-                         "preview": preview(args, work, size, cores)})
-        # The speed-up on the smallest size beside the bare shader's in the
-        # same run: one thread and two in turn, three times each, the median
-        # of each, so that a slow spell of a shared machine falls on both.
-        runs = {1: [], 2: []}
-        for _ in range(3):
-            for threads in (1, 2):
-                runs[threads].append(bake(args, work, sizes[0], threads))
-        one, two = (sorted(runs[t], key=lambda r: r["shading_rate"])[1] for t in (1, 2))
-        shader_one, shader_two = shader_threads(args, work)
+        if not args.threads_only:
+            for size in sizes:
+                rows.append({"bake": bake(args, work, size, cores),
+                             "preview": preview(args, work, size, cores)})
+        threads = thread_rounds(args, work, sizes[0])
+        load_after = list(os.getloadavg())
         minutes = (time.time() - started) / 60
 
-    bake_speedup = two["shading_rate"] / one["shading_rate"]
-    shader_speedup = shader_two / shader_one
     figures = {
         "cores": cores,
         "look": os.path.basename(args.preset),
         "mesh": os.path.basename(args.mesh),
+        "load_avg": {"before": load_before, "after": load_after},
         "sizes": rows,
-        "threads": {"size": sizes[0], "bake_one": one["shading_rate"],
-                    "bake_two": two["shading_rate"], "shader_one": shader_one,
-                    "shader_two": shader_two, "bake_speedup": bake_speedup,
-                    "shader_speedup": shader_speedup},
+        "threads": threads,
         "targets": {"against_preview": TARGET_AGAINST_PREVIEW,
                     "against_shader_threads": TARGET_AGAINST_SHADER_THREADS,
                     "peak_gib": TARGET_PEAK_GIB},
     }
 
     print(f"{figures['look']} on {figures['mesh']}, one sample a texel, maps color and normal, "
-          f"{cores} cores, {minutes:.1f} minutes")
-    print(f"{'size':>5} {'bake shading':>14} {'whole bake':>12} {'preview':>10} "
-          f"{'shading/preview':>16} {'peak memory':>12}")
+          f"{cores} cores, {minutes:.1f} minutes, load average {load_text(load_before)} before "
+          f"and {load_text(load_after)} after")
+    if rows:
+        print(f"{'size':>5} {'bake shading':>14} {'whole bake':>12} {'preview':>10} "
+              f"{'shading/preview':>16} {'peak memory':>12}")
     for row in rows:
         b, p = row["bake"], row["preview"]
         print(f"{b['size']:>5} {b['shading_rate'] / 1e6:>10.2f} M/s {b['rate'] / 1e6:>8.2f} M/s "
               f"{p['rate'] / 1e6:>6.2f} M/s {b['shading_rate'] / p['rate']:>16.2f} "
               f"{b['peak_bytes'] / 2**30:>8.2f} GiB")
-    print(f"one thread to two at {sizes[0]}: the bake x{bake_speedup:.2f}, the bare shader "
-          f"x{shader_speedup:.2f}, ratio {bake_speedup / shader_speedup:.2f} "
-          f"(target {TARGET_AGAINST_SHADER_THREADS})")
+    for i, r in enumerate(threads["rounds"]):
+        print(f"round {i + 1}: the bake x{r['bake_speedup']:.2f}, the bare shader "
+              f"x{r['shader_speedup']:.2f}, ratio {r['bake_speedup'] / r['shader_speedup']:.2f} "
+              f"(load average {load_text(r['load_avg'])})")
+    bake_speedup, shader_speedup = threads["bake_speedup"], threads["shader_speedup"]
+    print(f"one thread to two at {sizes[0]}, medians of {args.rounds} rounds: the bake "
+          f"x{bake_speedup:.2f}, the bare shader x{shader_speedup:.2f}, ratio "
+          f"{bake_speedup / shader_speedup:.2f} (target {TARGET_AGAINST_SHADER_THREADS})")
     if args.json:
         with open(args.json, "w") as f:
             json.dump(figures, f, indent=1)

@@ -213,7 +213,9 @@ def bake_section(out, report_dir):
         "with `stratamix preview` on a swatch of the bake's size (as many samples, one a "
         "pixel). The shading's samples per second (rasterising and the shader's calls) "
         "are set against the preview's; the whole bake's rate, padding and files included, "
-        "stands beside them.")
+        "stands beside them. Load average "
+        f"{', '.join(f'{x:.2f}' for x in bake['load_avg']['before'])} before, "
+        f"{', '.join(f'{x:.2f}' for x in bake['load_avg']['after'])} after.")
     out("")
     out("| size | bake, shading | whole bake | preview | shading / preview | target | met "
         "| peak memory | target | met |")
@@ -232,7 +234,8 @@ def bake_section(out, report_dir):
     out("")
     out(f"From one thread to two at {t['size']}: the bake's shading x{t['bake_speedup']:.2f} "
         f"({t['bake_one'] / 1e6:.2f} to {t['bake_two'] / 1e6:.2f} M samples/s), the bare "
-        f"shader's (`threads/`) x{t['shader_speedup']:.2f}; ratio {ratio:.2f}, target at least "
+        f"shader's (`threads/`) x{t['shader_speedup']:.2f}, the medians of "
+        f"{len(t['rounds'])} rounds that each run all four in turn; ratio {ratio:.2f}, target at least "
         f"{targets['against_shader_threads']:g}: {met(ratio >= targets['against_shader_threads'])}.")
     out("")
 
