@@ -4,6 +4,8 @@
 # leaves out.
 #   STRATAMIX  the tool;  WORK  a scratch folder;  MESH  the example mesh
 #   VERSION_TWO  a plug-in that follows interface version 2
+include(${CMAKE_CURRENT_LIST_DIR}/../wrong_uses.cmake)
+
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 
@@ -20,8 +22,8 @@ file(WRITE ${WORK}/no-uv.obj "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n")
 file(WRITE ${WORK}/outside.obj "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 11 0\nvt 12 0\nvt 11 1\nf 1/1 2/2 3/3\n")
 file(WRITE ${WORK}/file "")
 
-# Arguments | exit status | how the one message begins (the usage may follow
-# it). The tool runs in WORK, so that its default folder "out" lies there.
+# Arguments | exit status | how the one line of message begins, each run in
+# WORK (tests/wrong_uses.cmake).
 set(small "--mesh ${MESH} --size 8 --aa 1")
 set(rows
   "${WORK}/missing.preset ${small} | 1 | stratamix bake: ${WORK}/missing.preset: no such file"
@@ -44,33 +46,7 @@ set(rows
   "${small} | 2 | stratamix bake: look is required"
   "${WORK}/good.preset ${small} --plugin ${VERSION_TWO} | 2 | stratamix bake: ${VERSION_TWO} follows interface version 2"
   "${WORK}/good.preset ${small} --plugin ${WORK}/none.so | 2 | stratamix bake: cannot load plug-in ${WORK}/none.so: ")
-set(failed "")
-foreach(row IN LISTS rows)
-  string(REPLACE "|" ";" fields "${row}")
-  list(GET fields 0 command_line)
-  list(GET fields 1 want_status)
-  list(GET fields 2 want_message)
-  string(STRIP "${want_status}" want_status)
-  string(REGEX REPLACE "^ " "" want_message "${want_message}")
-  separate_arguments(arguments UNIX_COMMAND "${command_line}")
-  execute_process(COMMAND ${STRATAMIX} bake ${arguments}
-                  WORKING_DIRECTORY ${WORK} TIMEOUT 60
-                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  string(FIND "${err}" "${want_message}" at)
-  string(REGEX MATCHALL "(^|\n)stratamix" named "${err}")
-  list(LENGTH named count)
-  file(GLOB_RECURSE maps ${WORK}/*.exr ${WORK}/*.partial)
-  if(NOT status EQUAL want_status OR NOT at EQUAL 0 OR NOT count EQUAL 1 OR maps
-     OR EXISTS ${WORK}/out)
-    string(APPEND failed "bake ${command_line}: status ${status}, expected ${want_status} "
-                         "and one message beginning '${want_message}'; got:\n${err}${out}"
-                         "maps left: ${maps}\n\n")
-    file(REMOVE_RECURSE ${WORK}/out ${maps})
-  endif()
-endforeach()
-if(failed)
-  message(FATAL_ERROR "${failed}")
-endif()
+check_wrong_uses(TOOL ${STRATAMIX} COMMAND bake WORK ${WORK} ROWS ${rows} LEFT ${WORK}/*.exr ${WORK}/*.partial)
 
 # A bake: its files named on standard output, one each, then the figures.
 execute_process(COMMAND ${STRATAMIX} bake ${WORK}/good.preset --mesh ${MESH} --size 16 --aa 1

@@ -9,18 +9,13 @@
 #include <fstream>
 #include <string>
 
-#include "fields.h"
-#include "plugin.h"
+#include "../preview/support.h"
 #include "preset.h"
 
 namespace strata::bake::test {
 
-inline const host::Plugin& plugin() {
-  static const host::Plugin p(STRATAMIX_PLUGIN_PATH);
-  return p;
-}
-
-inline constexpr auto& bits = float_bits;
+using preview::test::bits;
+using preview::test::plugin;
 
 // A fresh folder for the running test, under the build tree.
 inline std::filesystem::path scratch() {

@@ -4,6 +4,8 @@
 # its figures are reported.
 #   STRATAMIX  the tool;  WORK  a scratch folder
 #   VERSION_TWO  a plug-in that follows interface version 2
+include(${CMAKE_CURRENT_LIST_DIR}/../wrong_uses.cmake)
+
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 
@@ -20,9 +22,8 @@ if(EXISTS ${WORK}/out)
   message(FATAL_ERROR "bad preset: images were written although a preset was bad")
 endif()
 
-# Arguments | exit status | how the one line of message begins (where the
-# usage is may follow on that line). The tool runs in WORK, so that its
-# default folder "out" lies there.
+# Arguments | exit status | how the one line of message begins, each run in
+# WORK (tests/wrong_uses.cmake).
 file(WRITE ${WORK}/file "")
 file(MAKE_DIRECTORY ${WORK}/exr/normals.exr ${WORK}/folder.preset)
 execute_process(COMMAND mkfifo ${WORK}/fifo.preset)
@@ -53,34 +54,7 @@ set(rows
   "${small} --plugin ${VERSION_TWO} | 2 | stratamix preview: ${VERSION_TWO} follows interface version 2"
   "${small} --plugin ${WORK}/none.so | 2 | stratamix preview: cannot load plug-in ${WORK}/none.so: "
   "--sheet normals ${WORK}/good.preset | 2 | stratamix preview: give sheets or presets, not both")
-set(failed "")
-foreach(row IN LISTS rows)
-  string(REPLACE "|" ";" fields "${row}")
-  list(GET fields 0 command_line)
-  list(GET fields 1 want_status)
-  list(GET fields 2 want_message)
-  string(STRIP "${want_status}" want_status)
-  string(REGEX REPLACE "^ " "" want_message "${want_message}")
-  separate_arguments(arguments UNIX_COMMAND "${command_line}")
-  # A FIFO or a device read as a preset would never end.
-  execute_process(COMMAND ${STRATAMIX} preview ${arguments}
-                  WORKING_DIRECTORY ${WORK} TIMEOUT 60
-                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  string(FIND "${err}" "${want_message}" at)
-  string(REGEX MATCHALL "\n" named "${err}")
-  list(LENGTH named count)
-  file(GLOB_RECURSE pictures ${WORK}/*.png ${WORK}/*.exr)
-  if(NOT status EQUAL want_status OR NOT at EQUAL 0 OR NOT count EQUAL 1 OR pictures
-     OR EXISTS ${WORK}/out)
-    string(APPEND failed "preview ${command_line}: status ${status}, expected ${want_status} "
-                         "and one message beginning '${want_message}'; got:\n${err}${out}"
-                         "pictures left: ${pictures}\n\n")
-    file(REMOVE_RECURSE ${WORK}/out ${pictures})
-  endif()
-endforeach()
-if(failed)
-  message(FATAL_ERROR "${failed}")
-endif()
+check_wrong_uses(TOOL ${STRATAMIX} COMMAND preview WORK ${WORK} ROWS ${rows} LEFT ${WORK}/*.png ${WORK}/*.exr)
 
 # A byte-order mark, CR and CRLF line ends and a size of exactly 64 KiB
 # change nothing: the preset renders the same values as its plain twin.
