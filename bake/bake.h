@@ -9,9 +9,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
-#include <memory>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -89,9 +89,7 @@ struct TileMaps {
   bool covered = false;                 // any sample on the mesh at all
 
   Texels& operator[](MapKind kind) { return maps[static_cast<std::size_t>(kind)]; }
-  const Texels& operator[](MapKind kind) const {
-    return maps[static_cast<std::size_t>(kind)];
-  }
+  const Texels& operator[](MapKind kind) const { return maps[static_cast<std::size_t>(kind)]; }
 };
 
 // What a running bake shares with whoever watches it.

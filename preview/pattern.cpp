@@ -105,7 +105,7 @@ float noise_at(float frequency, float u, float v) {
 }
 
 TangentFrame tangent_frame(strataMix_vector normal, strataMix_vector tangent,
-                     strataMix_vector bitangent) {
+                           strataMix_vector bitangent) {
   // The tangent made square to the normal. What is left of one that lies
   // (almost) along the normal, or of none at all, has no direction but
   // rounding's; the frame then comes from the normal alone, as on a surface
@@ -156,7 +156,7 @@ Value pattern_value(const Pattern& p, const SurfacePoint& at, strataMix_vector n
       return lerp_values(p.stops[0], p.stops[1], noise_at(p.frequency, u, v));
     case PatternKind::bump: {
       const strataMix_vector n = bump_normal(p.frequency, p.height, u, v, normal,
-                                                 tangent_frame(normal, at.tangent, at.bitangent));
+                                             tangent_frame(normal, at.tangent, at.bitangent));
       return {n.x, n.y, n.z, 0.0f};
     }
   }

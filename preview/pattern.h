@@ -139,7 +139,8 @@ struct TangentFrame {
   strataMix_vector tangent;
   strataMix_vector bitangent;
 };
-TangentFrame tangent_frame(strataMix_vector normal, strataMix_vector tangent, strataMix_vector bitangent);
+TangentFrame tangent_frame(strataMix_vector normal, strataMix_vector tangent,
+                           strataMix_vector bitangent);
 
 // The bumped normal: the surface normal tilted by the slope of the height
 // field height * sin(2 pi f u) * sin(2 pi f v) / (2 pi f) along the frame's

@@ -123,17 +123,17 @@ TEST(Pattern, BumpTiltsTheNormalByTheSlopeInTheSamplesFrame) {
       // A lid's pole facing +y, its UVs mirrored: n x t is -z, +v runs +z.
       {{0, 1, 0}, {1, 0, 0}, {0, 0, 1}, 0.0f, 0.125f, 0.75f, {-0.6f, 0.8f, 0}, "pole, along u"},
       {{0, 1, 0}, {1, 0, 0}, {0, 0, 1}, 0.125f, 0.0f, 0.75f, {0, 0.8f, -0.6f}, "pole, mirrored v"},
-      {{0, 1, 0}, {1, 1, 0}, {0, 0, 1}, 0.0f, 0.125f, 0.75f, {-0.6f, 0.8f, 0}, "tangent made square"},
+      {{0, 1, 0}, {1, 1, 0}, {0, 0, 1}, 0.0f, 0.125f, 0.75f, {-0.6f, 0.8f, 0}, "made square"},
       // No tangent: the frame from the normal alone, t = x cross n = +z.
-      {{0, 1, 0}, {0, 0, 0}, {0, 0, 0}, 0.0f, 0.125f, 0.75f, {0, 0.8f, -0.6f}, "zero-length tangent"},
-      {{0, 0, 1}, {0, 0, 2}, {0, 1, 0}, 0.0f, 0.125f, 0.75f, {-0.6f, 0, 0.8f}, "tangent along n"},
-      {{0, 0, 1}, {nan, nan, nan}, {0, 1, 0}, 0.0f, 0.125f, 0.75f, {-0.6f, 0, 0.8f}, "NaN tangent"},
-      {{0.6f, 0, 0.8f}, {1, 0, 0}, {0, 1, 0}, 0.3f, 0.2f, 0.0f, {0.6f, 0, 0.8f}, "flat: n as it is"},
+      {{0, 1, 0}, {0, 0, 0}, {0, 0, 0}, 0.0f, 0.125f, 0.75f, {0, 0.8f, -0.6f}, "zero tangent"},
+      {{0, 0, 1}, {0, 0, 2}, {0, 1, 0}, 0.0f, 0.125f, 0.75f, {-0.6f, 0, 0.8f}, "along n"},
+      {{0, 0, 1}, {nan, nan, nan}, {0, 1, 0}, 0.0f, 0.125f, 0.75f, {-0.6f, 0, 0.8f}, "NaN"},
+      {{0.6f, 0, 0.8f}, {1, 0, 0}, {0, 1, 0}, 0.3f, 0.2f, 0.0f, {0.6f, 0, 0.8f}, "flat"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.frame);
-    const strataMix_vector n =
-        bump_normal(2, r.height, r.u, r.v, r.normal, tangent_frame(r.normal, r.tangent, r.bitangent));
+    const strataMix_vector n = bump_normal(2, r.height, r.u, r.v, r.normal,
+                                           tangent_frame(r.normal, r.tangent, r.bitangent));
     EXPECT_NEAR(n.x, r.expected.x, 1e-6f);
     EXPECT_NEAR(n.y, r.expected.y, 1e-6f);
     EXPECT_NEAR(n.z, r.expected.z, 1e-6f);
@@ -168,8 +168,8 @@ TEST(Pattern, BumpIsUnitLengthOverTheSphereAndAtThePoles) {
                                     std::sin(theta) * std::cos(phi)};
       // The swatch's frame, which lies along the normal at some of these.
       const strataMix_vector b =
-          bump_normal(5, 0.6f, static_cast<float>(i) / 20.0f, static_cast<float>(j) / 20.0f,
-                      normal, tangent_frame(normal, {1, 0, 0}, {0, 1, 0}));
+          bump_normal(5, 0.6f, static_cast<float>(i) / 20.0f, static_cast<float>(j) / 20.0f, normal,
+                      tangent_frame(normal, {1, 0, 0}, {0, 1, 0}));
       const float length = std::sqrt(b.x * b.x + b.y * b.y + b.z * b.z);
       EXPECT_NEAR(length, 1.0f, 1e-5f) << "theta " << theta << ", phi " << phi;
     }
