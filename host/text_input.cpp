@@ -46,6 +46,9 @@ bool LineReader::fill() {
 
 bool LineReader::next(TextLine* line) {
   line_.clear();
+  // A line that ends in the block it starts in is handed on where it lies,
+  // uncopied.
+  std::string_view in_block;
   bool too_long = false;
   bool seen = false;  // a byte or a line end of this line
   while (pos_ < end_ || fill()) {
@@ -64,7 +67,9 @@ bool LineReader::next(TextLine* line) {
       too_long = true;
       line_.clear();
     }
-    if (!too_long) {
+    if (!too_long && stop != nullptr && line_.empty()) {
+      in_block = std::string_view(start, count);
+    } else if (!too_long) {
       line_.append(start, count);
     }
     pos_ += count;
@@ -78,7 +83,9 @@ bool LineReader::next(TextLine* line) {
     return false;
   }
   ++number_;
-  std::string_view text = too_long ? std::string_view() : std::string_view(line_);
+  std::string_view text = too_long                     ? std::string_view()
+                          : in_block.data() != nullptr ? in_block
+                                                       : std::string_view(line_);
   if (number_ == 1 && text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
     text.remove_prefix(kByteOrderMark.size());
   }

@@ -14,6 +14,8 @@
 #include "description.h"
 #include "fields.h"
 #include "pattern.h"
+#include "scene_preset.h"
+#include "scene_writer.h"
 #include "textures.h"
 
 namespace strata::serve {
@@ -222,6 +224,30 @@ Answer parse_answer(const Query& query, const std::string& body) {
       throw Refusal{400, "parse takes no options"};
     }
     return json_answer(200, preset_json(parsed(body)));
+  } catch (const Refusal& r) {
+    return refusal_answer(r);
+  }
+}
+
+Answer block_answer(const Query& query, const std::string& body) {
+  try {
+    std::string name = "look";
+    for (const auto& [key, value] : query) {
+      if (key != "name") {
+        throw Refusal{400, "unknown block option '" + key + "' (name)"};
+      }
+      if (value.empty() || value.size() > kMaxBlockName) {
+        throw Refusal{400, "name is 1 to " + std::to_string(kMaxBlockName) + " bytes"};
+      }
+      name = value;
+    }
+    const preview::Preset preset = parsed(body);
+    try {
+      return json_answer(200, json{{"block", preview::preset_block(body, preset, name)}}.dump(
+                                  -1, ' ', false, json::error_handler_t::replace));
+    } catch (const scene::BlockError& e) {
+      throw Refusal{400, e.what()};
+    }
   } catch (const Refusal& r) {
     return refusal_answer(r);
   }

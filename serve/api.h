@@ -91,6 +91,11 @@ Answer no_page_answer(std::string_view path);
 // POST /api/parse.
 Answer parse_answer(const Query& query, const std::string& body);
 
+// POST /api/block?name=NAME: the preset as a scene's shader block,
+// {"block": text}, by the one writer of a block.
+Answer block_answer(const Query& query, const std::string& body);
+inline constexpr std::size_t kMaxBlockName = 256;
+
 // What POST /api/render asks for: shape, size, aa, ray and token, each
 // optional; throws a Refusal for anything else, or too much.
 struct RenderRequest {

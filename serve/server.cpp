@@ -26,6 +26,7 @@
 #include "api.h"
 #include "preset.h"
 #include "render.h"
+#include "scenes.h"
 
 namespace strata::serve {
 namespace {
@@ -204,6 +205,7 @@ struct Server::Impl {
   Impl(host::ShaderFn shader_fn, const Options& o)
       : shader(shader_fn),
         options(o),
+        scene_folder{o.scenes, o.include_dirs},
         pool(preview::render_threads(), o.renders != 0 ? o.renders : preview::render_threads(),
              o.waiting) {}
   ~Impl() {
@@ -238,6 +240,7 @@ struct Server::Impl {
 
   host::ShaderFn shader;
   Options options;
+  SceneFolder scene_folder;
   std::string host;
   int port = -1;
   int listen_fd = -1;
@@ -313,9 +316,16 @@ MHD_Result Server::Impl::handle(MHD_Connection* /*c*/, std::string_view url,
     r->connection->deadline = kNever;
   }
   if (method == MHD_HTTP_METHOD_GET || method == MHD_HTTP_METHOD_HEAD) {
+    if (url == "/api/scenes") {
+      return answer(r, scenes_answer(scene_folder, query_of(r->mhd)));
+    }
+    if (url == "/api/scene") {
+      return answer(r, scene_answer(scene_folder, query_of(r->mhd)));
+    }
     return answer(r, get_answer(url, options.textures));
   }
-  if (method != MHD_HTTP_METHOD_POST || (url != "/api/render" && url != "/api/parse")) {
+  if (method != MHD_HTTP_METHOD_POST ||
+      (url != "/api/render" && url != "/api/parse" && url != "/api/block")) {
     return answer(r, no_page_answer(url));
   }
   if (r->too_long) {
@@ -323,6 +333,9 @@ MHD_Result Server::Impl::handle(MHD_Connection* /*c*/, std::string_view url,
   }
   if (url == "/api/parse") {
     return answer(r, parse_answer(query_of(r->mhd), r->body));
+  }
+  if (url == "/api/block") {
+    return answer(r, block_answer(query_of(r->mhd), r->body));
   }
   return start_render(r);
 }

@@ -7,6 +7,11 @@
 //   GET  /api/fields       the field list, the modes, patterns, ray types, limits and
 //                          the images of the textures folder (JSON)
 //   POST /api/parse        a preset -> its assignments (JSON), or 400 with the message
+//   POST /api/block?name=N a preset -> its shader block (JSON)
+//   GET  /api/scenes       the scenes of the --scenes folder (JSON)
+//   GET  /api/scene?name=SCENE[&shader=INSTANCE]
+//                          a scene's strataMix instances, or one of them
+//                          as a preset's assignments (JSON)
 //   POST /api/render?shape=sphere&size=256&aa=2&ray=eye&token=T
 //                          a preset -> the picture (PNG), with its figures in
 //                          X-Render-Seconds and X-Samples; a newer render
@@ -28,6 +33,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host.h"
 #include "render_pool.h"
@@ -55,6 +61,10 @@ struct Options {
   unsigned request_seconds = 10;
   // Seconds for the client to take an answer.
   unsigned answer_seconds = 30;
+  // The folder whose scenes the page may open (empty: none), and the
+  // folders their includes are looked for in.
+  std::string scenes;
+  std::vector<std::string> include_dirs;
 };
 
 class Server {

@@ -64,6 +64,28 @@ std::string parameter_name(const ParameterRef& ref) { return slot_name(kToolSlot
 
 std::string declared_name(const ParameterRef& ref) { return slot_name(kDeclaredSlotName, ref); }
 
+// A slot's number is one digit in a declared name.
+static_assert(STRATAMIX_LAYER_SLOTS <= 10, "declared slot names take one digit");
+
+std::optional<ParameterRef> parse_declared_name(std::string_view name) {
+  for (const Field& f : kRecordFields) {
+    if (name.substr(0, f.name.size()) != f.name) {
+      continue;
+    }
+    const std::string_view rest = name.substr(f.name.size());
+    if (f.slots == 1) {
+      if (rest.empty()) {
+        return ParameterRef{&f, 0};
+      }
+      continue;
+    }
+    if (rest.size() == 1 && rest[0] >= '0' && rest[0] < static_cast<char>('0' + f.slots)) {
+      return ParameterRef{&f, static_cast<std::uint32_t>(rest[0] - '0')};
+    }
+  }
+  return std::nullopt;
+}
+
 std::string float_text(float f) {
   char text[32];
   const auto result = std::to_chars(text, text + sizeof text, f);

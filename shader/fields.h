@@ -129,10 +129,14 @@ struct Field {
   float useful_max;
   std::string_view zero_means;
   // Whether 0, what a scene that does not set the parameter leaves in it,
-  // costs nothing: its step is then off, adds nothing, or does what the
-  // neutral value does. Not so for a colour or a layer normal (black, a
-  // zero vector), the mode (0 is over), gamma (an infinite exponent) or
-  // contrast (every channel 0.31).
+  // does what an artist leaving it out would expect: its step is then off,
+  // or it does what the neutral value does (normalMix and normalScale treat
+  // 0 as 1; blend mode 0 is over, the plain default). Not so where a step
+  // that is switched on then does nothing or flattens the picture, which
+  // stratamix check warns of: a colour or a layer normal (black, a zero
+  // vector), a slot's weight or balance and the blend's amount (the slot or
+  // the blend adds nothing), gamma (an infinite exponent) or contrast
+  // (every channel 0.31).
   bool zero_is_neutral;
   // The preview's value for a parameter a preset leaves out, in every slot:
   // as many leading floats as the type holds (an integer as a float).
@@ -182,13 +186,13 @@ inline constexpr std::array kRecordFields = {
                     "the plain average, as 1 gives", true, {1.0f}),
     STRATAMIX_FIELD(layerWeight, STRATAMIX_LAYER_SLOTS, scalar, normal,
                     "pulls the slot's normal from the incoming normal (0) toward itself (1)", 0.0f,
-                    2.0f, "the slot adds nothing", true, {1.0f}),
+                    2.0f, "the slot adds nothing", false, {1.0f}),
     STRATAMIX_FIELD(layerBalance, STRATAMIX_LAYER_SLOTS, scalar, normal,
                     "exactly 0.5 adds the slot's normal once; any other value takes the layer "
                     "before it (the surface normal, for the first slot) out of the average and "
                     "puts in the surface normal and, twice, a mix from that layer (toward 0) to "
                     "this slot's (1)",
-                    0.0f, 1.0f, "the slot adds nothing", true, {0.5f}),
+                    0.0f, 1.0f, "the slot adds nothing", false, {0.5f}),
     STRATAMIX_FIELD(normalScale, 1, scalar, normal, "multiplies the combined normal", 0.0f, 2.0f,
                     "no scaling, as 1 does", true, {1.0f}),
     STRATAMIX_FIELD(skipPhotons, 1, gate, flow,
@@ -210,10 +214,10 @@ inline constexpr std::array kRecordFields = {
                     "black, alpha 0", false, {1.0f, 1.0f, 1.0f, 1.0f}),
     STRATAMIX_FIELD(blendAmount, 1, scalar, layer,
                     "mix from the base colour (0) to the blended colour (1)", 0.0f, 1.0f,
-                    "the base colour, unblended", true, {1.0f}),
+                    "the base colour, unblended", false, {1.0f}),
     STRATAMIX_FIELD(blendMode, 1, mode, layer,
                     "the blend formula, 0 to 22; any other number returns the base colour", 0.0f,
-                    22.0f, "over: the layer colour", false, {0.0f}),
+                    22.0f, "over: the layer colour", true, {0.0f}),
     STRATAMIX_FIELD(useLayerAlpha, 1, toggle, layer,
                     "weights the blend by the layer colour's alpha", 0.0f, 1.0f,
                     "off (mode 0 always uses the alpha)", true, {0.0f}),
@@ -392,6 +396,10 @@ std::string parameter_name(const ParameterRef& ref);
 
 // "gamma", "layerWeight2".
 std::string declared_name(const ParameterRef& ref);
+
+// "gamma" or "layerWeight2", as scenes and the declaration name them. A
+// bare array name is not one parameter.
+std::optional<ParameterRef> parse_declared_name(std::string_view name);
 
 // The row of a table whose name is `name`, or null.
 template <typename Rows>

@@ -18,27 +18,6 @@
 namespace strata::test {
 namespace {
 
-// The declared type that carries a field: a switch is declared boolean; a
-// gate, count or mode integer, since a boolean would let a scene pass only 0
-// and 1 where any count or mode, or a gate's "exactly 1", is meant.
-std::string_view declared_type(FieldKind kind) {
-  switch (kind) {
-    case FieldKind::toggle:
-      return "boolean";
-    case FieldKind::gate:
-    case FieldKind::count:
-    case FieldKind::mode:
-      return "integer";
-    case FieldKind::scalar:
-      return "scalar";
-    case FieldKind::color:
-      return "color";
-    case FieldKind::vector:
-      return "vector";
-  }
-  return "";
-}
-
 // Every way in which the declared parameters, packed by the renderer, differ
 // from strataMix_params and from the host's field table; one message each,
 // naming the parameter.
@@ -69,9 +48,9 @@ std::vector<std::string> param_mismatches(const std::vector<DeclaredField>& decl
                            std::to_string(declared_size(p.type)) + " bytes), the record holds " +
                            std::to_string(size));
       }
-      if (p.type != declared_type(f.kind)) {
+      if (p.type != kind_entry(f.kind).declared) {
         problems.push_back(want + ": declared " + p.type + ", should be " +
-                           std::string(declared_type(f.kind)));
+                           std::string(kind_entry(f.kind).declared));
       }
     }
   }

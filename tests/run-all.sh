@@ -128,8 +128,8 @@ fi
 preset ppc qemu-ppc
 
 # A bounded fuzzing run per float model, and the benchmarks once, briefly.
-# Each run fuzzes the plug-in, the preset parser and eval's case lines, 30
-# seconds each.
+# Each run fuzzes the plug-in, the preset parser, eval's case lines and the
+# scene reader, 30 seconds each.
 step fuzz native fuzz/run.sh fuzz "${STRATAMIX_FUZZ_SECONDS:-30}"
 step fuzz-single native fuzz/run.sh fuzz-single "${STRATAMIX_FUZZ_SECONDS:-30}"
 step bench native build/native/bin/strata_bench --benchmark_filter=full \

@@ -85,6 +85,21 @@ CLI::Validator whole_number(int low, int high) {
       range);
 }
 
+CLI::Validator existing_folder() {
+  return CLI::Validator(
+      [](std::string& text) {
+        std::error_code ec;
+        const auto status = std::filesystem::status(text, ec);
+        if (status.type() == std::filesystem::file_type::directory) {
+          return std::string();
+        }
+        return "takes a folder; " + text +
+               (status.type() == std::filesystem::file_type::not_found ? " does not exist"
+                                                                       : " is not a folder");
+      },
+      "DIR");
+}
+
 CLI::Option* add_plugin_option(CLI::App* app, std::string* path) {
   *path = default_plugin();
   return add_value(app, "--plugin", path,

@@ -45,6 +45,9 @@ CLI::Option* add_value(CLI::App* app, const std::string& name, T* value, const s
 // A whole number from `low` to `high`.
 CLI::Validator whole_number(int low, int high);
 
+// A folder that exists.
+CLI::Validator existing_folder();
+
 // One of the names of a table's rows: "sphere or swatch". The table is one
 // of the program's constant tables, which outlive the parser.
 template <typename Rows>

@@ -16,6 +16,9 @@
 #include "long_run.h"
 #include "preset.h"
 #include "render.h"
+#include "scene_preset.h"
+#include "scene_reader.h"
+#include "scene_writer.h"
 #include "sheet.h"
 #include "text_input.h"
 
@@ -35,6 +38,14 @@ struct Options {
   int threads = 0;  // 0: every core
   bool cells = false;
   std::string plugin;
+  // Scenes: the instances to render (all when none is named), the include
+  // folders, the patterns standing in for connected parameters
+  // (PARAMETER=PATTERN), and whether an instance with errors is rendered as
+  // read.
+  std::vector<std::string> shaders;
+  std::vector<std::string> include_dirs;
+  std::vector<std::string> connect;
+  bool force = false;
 };
 
 void write_image(const OIIO::ImageBuf& image, const std::string& path,
@@ -142,11 +153,100 @@ preview::Sheet preset_sheet(const std::string& path, preview::Preset preset, pre
 }
 
 // The preset's one cell says what its two panels show, where the plug-in
-// runs the normal stage for it.
+// runs the normal stage for it; what follows "result" in its label stays.
 void label_panels(preview::Sheet* sheet, host::ShaderFn shader) {
   if (preview::sheet_panels(*sheet, shader) == 2) {
-    sheet->cells[0].label = "result, and the combined normal lit";
+    std::string& label = sheet->cells[0].label;
+    label = "result, and the combined normal lit" + label.substr(std::string("result").size());
   }
+}
+
+// The strataMix instances of a scene as one-cell sheets, one each, named
+// after the instance. False, with the problems on `err`, when the scene
+// cannot be read, names no instance asked for, or an instance has errors
+// (unless --force).
+bool scene_sheets(const std::string& path, const Options& o,
+                  const std::vector<preview::StandIn>& stand_ins, preview::Shape shape,
+                  std::vector<preview::Sheet>* sheets, std::vector<std::string>* inputs,
+                  std::ostream& err) {
+  scene::DiskFiles disk;
+  scene::ReadOptions read;
+  read.include_dirs = o.include_dirs;
+  const scene::Scene scene = scene::read_scene(path, disk, read);
+  bool ok = true;
+  std::vector<const scene::Instance*> chosen;
+  std::vector<bool> wanted(scene.instances.size());
+  for (std::size_t i = 0; i < scene.instances.size(); ++i) {
+    const scene::Instance& in = scene.instances[i];
+    if (o.shaders.empty() ||
+        std::find(o.shaders.begin(), o.shaders.end(), in.name) != o.shaders.end()) {
+      chosen.push_back(&in);
+      wanted[i] = true;
+    }
+  }
+  // The problems of the scene as a whole and of the instances rendered:
+  // another instance's errors are `check`'s business, not this picture's.
+  for (const scene::Diagnostic& d : scene.diagnostics) {
+    if (d.instance < 0 || wanted[static_cast<std::size_t>(d.instance)]) {
+      err << scene::format_diagnostic(d, scene.summary.files) << '\n';
+    }
+  }
+  if (scene.summary.unreadable) {
+    return false;
+  }
+  for (const std::string& name : o.shaders) {
+    if (std::none_of(chosen.begin(), chosen.end(),
+                     [&](const scene::Instance* in) { return in->name == name; })) {
+      err << "stratamix preview: " << path << " holds no strataMix instance " << scene::quoted(name)
+          << '\n';
+      ok = false;
+    }
+  }
+  if (o.shaders.empty() && chosen.empty()) {
+    err << "stratamix preview: " << path << " holds no strataMix instance\n";
+    return false;
+  }
+  std::vector<std::string> names;
+  names.reserve(chosen.size());
+  for (const scene::Instance* in : chosen) {
+    names.push_back(in->name);
+  }
+  names = preview::picture_names(names);
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    const scene::Instance& in = *chosen[i];
+    const std::string origin = scene::place_text(in.where, scene.summary.files);
+    if (in.errors > 0 && !o.force) {
+      err << "stratamix preview: " << scene::quoted(in.name) << " (" << origin
+          << ") has errors: not rendered (--force renders it as read)\n";
+      ok = false;
+      continue;
+    }
+    // What the picture cannot show as the scene has it: each connected
+    // parameter, at its neutral value or with the pattern standing in.
+    std::string note;
+    for (const std::string& c : preview::connected_parameters(in)) {
+      const std::string param = c.substr(0, c.find(' '));
+      const bool stood_in =
+          std::any_of(stand_ins.begin(), stand_ins.end(),
+                      [&](const preview::StandIn& s) { return declared_name(s.param) == param; });
+      note += (note.empty() ? "; " : ", ") + param + (stood_in ? " a pattern" : " neutral");
+    }
+    try {
+      preview::Preset preset =
+          preview::parse_preset(preview::instance_preset(in, origin, stand_ins));
+      const std::string label = "result" + (note.empty() ? "" : note + " (connected in the scene)");
+      sheets->push_back({names[i],
+                         "instance " + scene::quoted(in.name) + ", " + origin,
+                         shape,
+                         1,
+                         {{label, std::move(preset)}}});
+      inputs->push_back(path + " " + scene::quoted(in.name));
+    } catch (const preview::PresetError& e) {
+      err << "stratamix preview: a pattern given with --connect is refused: " << e.what() << '\n';
+      ok = false;
+    }
+  }
+  return ok;
 }
 
 int run_preview(const CLI::App& app, const Options& o, std::ostream& out, std::ostream& err) {
@@ -180,7 +280,22 @@ int run_preview(const CLI::App& app, const Options& o, std::ostream& out, std::o
       }
     }
   }
+  std::vector<preview::StandIn> stand_ins;
+  for (const std::string& c : o.connect) {
+    const std::optional<preview::StandIn> stand_in = preview::parse_stand_in(c);
+    if (!stand_in) {
+      throw UsageError(
+          "--connect takes PARAMETER=PATTERN, the parameter by its declared name, "
+          "not '" +
+          c + "'");
+    }
+    stand_ins.push_back(*stand_in);
+  }
   for (const std::string& path : o.presets) {
+    if (preview::is_scene_path(path)) {
+      bad = !scene_sheets(path, o, stand_ins, shape, &sheets, &inputs, err) || bad;
+      continue;
+    }
     try {
       const std::string text = host::read_text_file(path, preview::kMaxPresetBytes);
       sheets.push_back(preset_sheet(path, preview::parse_preset(text), shape));
@@ -226,7 +341,8 @@ Command add_preview_command(CLI::App& root, std::ostream& out, std::ostream& err
   CLI::App* app = root.add_subcommand(
       "preview",
       "Without presets, renders the contact sheets (every blend mode, colour correction, "
-      "normal layering); with presets, renders each preset file. Writes NAME.png and NAME.exr "
+      "normal layering); with presets, renders each preset file, and with scenes each "
+      "strataMix instance in them. Writes NAME.png and NAME.exr "
       "(the float values) into the output folder.");
   auto o = std::make_shared<Options>();
   add_value(app, "--out", &o->out_dir, "the output folder")
@@ -254,7 +370,23 @@ Command add_preview_command(CLI::App& root, std::ostream& out, std::ostream& err
       ->type_name("N")
       ->check(whole_number(1, 1024));
   add_plugin_option(app, &o->plugin);
-  app->add_option("presets", o->presets, "preset files to render")->type_name("PRESET");
+  add_value(app, "--shader", &o->shaders,
+            "a scene: render only this strataMix instance (again for more)")
+      ->type_name("NAME")
+      ->allow_extra_args(false);
+  add_value(app, "-I", &o->include_dirs,
+            "a scene: a folder $include looks in after the including file's (in order)")
+      ->type_name("DIR")
+      ->allow_extra_args(false);
+  add_value(app, "--connect", &o->connect,
+            "a scene: a preset pattern in place of a connected parameter, layerColor=checker(6)")
+      ->type_name("PARAM=PATTERN")
+      ->allow_extra_args(false);
+  app->add_flag("--force", o->force, "a scene: render an instance with errors as read");
+  app->add_option("presets", o->presets,
+                  "preset files to render, or scenes (SCENE.mi): each strataMix instance in "
+                  "them, a picture each")
+      ->type_name("PRESET");
   return {app, [app, o, &out, &err] {
             if (!o->sheets.empty() && !o->presets.empty()) {
               throw UsageError("give sheets or presets, not both");

@@ -131,6 +131,13 @@ Command add_serve_command(CLI::App& root, std::ostream& out, std::ostream& err) 
             "the address to listen on (by default this machine alone)")
       ->type_name("ADDRESS")
       ->capture_default_str();
+  add_value(app, "--scenes", &s->server.scenes,
+            "a folder of scenes (.mi) the page may open, each by its name inside it")
+      ->type_name("DIR")
+      ->check(existing_folder());
+  add_value(app, "-I", &s->server.include_dirs,
+            "a folder a scene's $include looks in (repeatable, in order)")
+      ->type_name("DIR");
   add_value(app, "--textures", &s->server.textures,
             "the folder the page's textures come from (none without it)")
       ->type_name("DIR");

@@ -8,7 +8,8 @@
 
 namespace strata::tools {
 
-// stratamix serve [--port N] [--bind ADDRESS] [--plugin PATH]. Serves until
+// stratamix serve [--port N] [--bind ADDRESS] [--scenes DIR [-I DIR]...]
+// [--plugin PATH]. Serves until
 // SIGINT or SIGTERM; its exit status: 0 once stopped, 1 when the address
 // cannot be listened on, 2 for a wrong command line or a plug-in that
 // cannot run.

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "command.h"
+#include "convert.h"
 #include "describe.h"
 #include "eval.h"
 #include "plugin.h"
@@ -70,6 +72,8 @@ int main(int argc, char** argv) {
     std::vector<Command> commands = {
         strata::tools::add_eval_command(root, std::cin, std::cout, std::cerr),
         strata::tools::add_describe_command(root, std::cout, std::cerr),
+        strata::tools::add_check_command(root, std::cout, std::cerr),
+        strata::tools::add_convert_command(root, std::cout, std::cerr),
     };
 #if defined(STRATAMIX_WITH_PREVIEW)
     commands.push_back(strata::tools::add_preview_command(root, std::cout, std::cerr));

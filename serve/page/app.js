@@ -296,22 +296,6 @@ class Control {
     return text === neutral ? null : `${this.key} = ${text}`;
   }
 
-  // The parameter in a scene's shader block: its declared name (a slot's
-  // number joined on) and its value; a pattern exists only in the preview,
-  // so the scene gets the neutral value and a note of what to connect.
-  blockLine() {
-    const f = this.field;
-    const name = `"${slotName(slotNames.declaration, f, this.slot)}"`;
-    if (f.kind === 'toggle') {
-      return { text: `${name} ${this.box.checked ? 'on' : 'off'}` };
-    }
-    const pattern = f.type === 'integer' ? null : this.pattern();
-    if (pattern) {
-      return { text: `${name} ${neutralText(f)}`, note: `connected in the preview to ${pattern}` };
-    }
-    return { text: `${name} ${this.valueText()}` };
-  }
-
   showMessage(text) {
     this.message.textContent = text;
     this.root.classList.toggle('bad', text !== '');
@@ -453,7 +437,7 @@ async function render() {
   }
   clearMessages();
   if (!$('block-section').hidden) {
-    $('block').textContent = shaderBlock();
+    showBlock();
   }
   const seconds = Number(response.headers.get('X-Render-Seconds'));
   const samples = Number(response.headers.get('X-Samples'));
@@ -483,6 +467,21 @@ function download() {
   setTimeout(() => URL.revokeObjectURL(a.href), 1000);
 }
 
+// Every control as the assignments (of /api/parse) set it, the rest at
+// their neutral values.
+function setControls(assignments) {
+  for (const c of controls) {
+    c.reset();
+  }
+  for (const a of assignments) {
+    for (const c of controls) {
+      if (c.field.name === a.name && (a.slot === null || c.slot === a.slot)) {
+        c.set(a);
+      }
+    }
+  }
+}
+
 // An opened preset is read by the server's parser; every control then
 // shows what the preset sets, the rest their neutral values.
 async function openPreset(file) {
@@ -494,40 +493,106 @@ async function openPreset(file) {
     document.body.dataset.state = 'error';
     return;
   }
-  for (const c of controls) {
-    c.reset();
-  }
-  for (const a of body.assignments) {
-    for (const c of controls) {
-      if (c.field.name === a.name && (a.slot === null || c.slot === a.slot)) {
-        c.set(a);
-      }
-    }
-  }
+  setControls(body.assignments);
   $('status').textContent = `opened ${file.name}`;
   render();
 }
 
-function shaderBlock() {
-  const name = $('block-name').value.replace(/"/g, '') || 'look';
-  const lines = inRecordOrder().map((c) => c.blockLine());
-  const body = lines.map((l, i) => {
-    const text = `    ${l.text}${i + 1 < lines.length ? ',' : ''}`;
-    return l.note ? `${text.padEnd(44)} # ${l.note}` : text;
+// The controls' preset as a scene's shader block, written by the server's
+// one writer of a block; only the newest request's answer is shown.
+let blockRequests = 0;
+async function blockText() {
+  const name = $('block-name').value || 'look';
+  const response = await fetch(`/api/block?${new URLSearchParams({ name })}`, {
+    method: 'POST', body: presetText().text, headers: { 'Content-Type': 'text/plain' },
   });
-  return `shader "${name}" "strataMix" (\n${body.join('\n')}\n)\n`;
+  const body = await response.json();
+  if (!response.ok) {
+    throw new Error(body.error);
+  }
+  return body.block;
 }
 
+async function showBlock() {
+  const id = ++blockRequests;
+  try {
+    const block = await blockText();
+    if (id === blockRequests) {
+      $('block').value = block;
+    }
+    return block;
+  } catch (e) {
+    $('status').textContent = `no shader block: ${e.message}`;
+    return null;
+  }
+}
+
+// Copies the block; where the browser will not, it stays selected below.
 async function copyBlock() {
-  const block = shaderBlock();
-  $('block').textContent = block;
   $('block-section').hidden = false;
+  const block = await showBlock();
+  if (block === null) {
+    return;
+  }
   try {
     await navigator.clipboard.writeText(block);
     $('status').textContent = 'shader block copied';
   } catch (e) {
+    $('block').select();
     $('status').textContent = 'the shader block is below: select and copy it';
   }
+}
+
+// The scenes of the server's --scenes folder: a scene, then one of its
+// strataMix instances, opened into the controls. A parameter the scene
+// connects to another shader keeps its neutral value, and the page says so.
+async function listScenes() {
+  const response = await fetch('/api/scenes');
+  if (!response.ok) {
+    return;  // the server opens no scenes
+  }
+  const { scenes } = await response.json();
+  $('scene').replaceChildren(element('option', { value: '', text: 'choose a scene' }),
+    ...scenes.map((name) => element('option', { value: name, text: name })));
+  $('scene').addEventListener('change', listInstances);
+  $('open-instance').addEventListener('click', openInstance);
+  $('scenes').hidden = false;
+}
+
+async function listInstances() {
+  const name = $('scene').value;
+  $('instance').replaceChildren();
+  $('scene-note').textContent = '';
+  if (name === '') {
+    return;
+  }
+  const response = await fetch(`/api/scene?${new URLSearchParams({ name })}`);
+  const body = await response.json();
+  if (!response.ok) {
+    $('scene-note').textContent = `${name}: ${body.error}`;
+    return;
+  }
+  for (const i of body.instances) {
+    const problems = i.errors > 0 ? `, ${i.errors} error${i.errors === 1 ? '' : 's'}` : '';
+    $('instance').append(element('option', { value: i.name, text: `${i.name} (${i.place}${problems})` }));
+  }
+  $('scene-note').textContent = body.instances.length === 0 ? `${name} holds no strataMix instance` : '';
+}
+
+async function openInstance() {
+  const query = new URLSearchParams({ name: $('scene').value, shader: $('instance').value });
+  const response = await fetch(`/api/scene?${query}`);
+  const body = await response.json();
+  if (!response.ok) {
+    $('scene-note').textContent = [body.error, ...(body.diagnostics ?? [])].join('\n');
+    return;
+  }
+  setControls(body.assignments);
+  $('block-name').value = body.instance;
+  $('scene-note').textContent = body.connected.length === 0 ? ''
+    : `connected in the scene, at their neutral values here: ${body.connected.join(', ')}`;
+  $('status').textContent = `opened ${body.instance} (${body.place})`;
+  render();
 }
 
 async function start() {
@@ -561,13 +626,14 @@ async function start() {
     }
   });
   $('copy-block').addEventListener('click', copyBlock);
-  $('block-name').addEventListener('input', () => { $('block').textContent = shaderBlock(); });
+  $('block-name').addEventListener('input', showBlock);
   $('reset').addEventListener('click', () => {
     for (const c of controls) {
       c.reset();
     }
     render();
   });
+  listScenes();
   render();
 }
 

@@ -1,8 +1,9 @@
 // stratamix serve's page in headless Chromium, as a user goes through it:
 // the picture follows the blend mode and a colour; a photon ray with
 // skipPhotons 1 leaves by the gate; a bad value gets its message beside its
-// control; the settings go out as a preset file and come back in. Ends with
-// a screenshot.
+// control; the settings go out as a preset file and come back in, and out
+// as a shader block; a scene's instances open from the server's scenes
+// folder. Ends with a screenshot.
 //
 //   node journey.mjs STRATAMIX OUT_DIR
 //
@@ -16,6 +17,7 @@ import readline from 'node:readline';
 
 const CHROMIUM = '/usr/bin/chromium';
 const [stratamix, outDir] = process.argv.slice(2);
+const scenes = new URL('../scene', import.meta.url).pathname;
 
 function fail(message) {
   console.error(`journey: ${message}`);
@@ -37,7 +39,7 @@ try {
 
 // stratamix serve on a free port; resolves with its address once it says it.
 function startServer() {
-  const server = spawn(stratamix, ['serve', '--port', '0'], { stdio: ['ignore', 'pipe', 'inherit'] });
+  const server = spawn(stratamix, ['serve', '--port', '0', '--scenes', scenes], { stdio: ['ignore', 'pipe', 'inherit'] });
   return new Promise((resolve, reject) => {
     server.on('exit', (code) => reject(new Error(`stratamix serve exited with ${code}`)));
     readline.createInterface({ input: server.stdout }).once('line', (line) => {
@@ -154,15 +156,55 @@ try {
   check(near(seen, [256, 128, 128, 128]), `and the photon ray leaves by the gate again (${seen})`);
 
   await page.click('#copy-block');
-  const block = await page.locator('#block').textContent();
+  await page.waitForFunction(() => document.getElementById('block').value !== '');
+  const block = await page.locator('#block').inputValue();
   check(block.startsWith('shader "look" "strataMix" (\n    "baseColor" 0.5 0.5 0.5 1,\n')
         && block.includes('\n    "layerWeight2" 1,\n    "layerWeight3" 1,\n')
         && block.includes('\n    "blendMode" 5,\n') && block.endsWith('\n    "outputNormal" off\n)\n')
         && block.split('\n').length === 2 + 54 + 1, 'the shader block gives all 54 parameters as declared');
 
+  // A scene from the server's folder: its instances listed, one opened with
+  // its values and its connection named; its block gives the scene's values.
+  await after(() => page.locator('#ray').selectOption('eye'));
+  check(await page.locator('#scenes').isVisible(), 'the page offers the scenes folder');
+  const sceneNames = await values(page.locator('#scene option'));
+  check(sceneNames.join(',') === ',looks.mi,mistakes.mi,parts/textures.mi,truncated.mi',
+        `the folder's scenes are listed (${sceneNames})`);
+  await page.locator('#scene').selectOption('looks.mi');
+  await page.waitForFunction(() => document.querySelectorAll('#instance option').length > 0);
+  const instances = await values(page.locator('#instance option'));
+  check(instances.join(',') === 'rust_layer,panel_normals,panel_look', `its instances are listed (${instances})`);
+  await page.locator('#instance').selectOption('rust_layer');
+  seen = await after(() => page.click('#open-instance'));
+  check(await control('blendMode').locator('select').inputValue() === '15', 'the instance opens with its mode');
+  check(await control('baseColor').locator('.value input[type=text]').inputValue() === '0.45 0.3 0.2 1',
+        'and its base colour');
+  check(await control('contrast').locator('.value input[type=text]').inputValue() === '1.1', 'and its contrast');
+  check(await control('layerColor').locator('.value input[type=text]').inputValue() === '1 1 1 1',
+        'its connected layer colour is at the neutral white');
+  const note = await page.locator('#scene-note').textContent();
+  check(note === "connected in the scene, at their neutral values here: layerColor = 'rust_tex.outColor'",
+        `the page says so: "${note}"`);
+  await page.click('#copy-block');
+  await page.waitForFunction(() => document.getElementById('block').value.startsWith('shader "rust_layer"'));
+  const sceneBlock = await page.locator('#block').inputValue();
+  check(sceneBlock.includes('\n    "blendMode" 15,\n') && sceneBlock.includes('\n    "gamma" 2.2,\n')
+        && sceneBlock.includes('\n    "layerWeight0" 0,\n'), 'its shader block gives the scene\'s values, 0 where it is silent');
+  await page.locator('#instance').selectOption('panel_normals');
+  seen = await after(() => page.click('#open-instance'));
+  check(seen[0] === 520 && await control('normalEnable').locator('input').isChecked(),
+        `an instance with its normal stage on shows the lit panel (${seen[0]})`);
+  await page.locator('#scene').selectOption('mistakes.mi');
+  await page.waitForFunction(() => document.querySelectorAll('#instance option').length > 0);
+  await page.locator('#instance').selectOption('typo');
+  await page.click('#open-instance');
+  await page.waitForFunction(() => document.getElementById('scene-note').textContent.includes('not opened'));
+  const refused = await page.locator('#scene-note').textContent();
+  check(refused === `"typo" (mistakes.mi:2:1) has errors: not opened\nmistakes.mi:5:5: error: unknown parameter 'blendMod'\nmistakes.mi:5:5: note: did you mean 'blendMode'?`,
+        `an instance with errors is not opened, and says why: "${refused}"`);
+
   // An example preset, for the screenshot: bumps on the layers, a noise on
   // the base colour, and the lit panel beside it.
-  await page.locator('#ray').selectOption('eye');
   const example = new URL('../../preview/presets/layered-bumps.preset', import.meta.url).pathname;
   seen = await after(() => page.setInputFiles('#open', example));
   check(seen[0] === 520 && await control('layerNormal[1]').locator('select.source').inputValue() === 'bump',

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Runs the manual's `stratamix eval` examples and compares each answer with
-the one the manual gives.
+"""Runs the manual's `stratamix eval` and `stratamix check` examples and
+compares each answer with the one the manual gives.
 
 An example is a line of a ```sh block
 
@@ -13,6 +13,10 @@ followed by one comment line or more, each an answer the manual gives:
     # normal: 0.44, 0, 0.9              (the state's normal after the call)
     # evaluated: normalEnable, baseColor (names in order, or "nothing")
 
+A scene example is a paragraph that begins "`stratamix check FILE.mi`
+prints" and says "exits with N": the block before it is the scene, the
+block after it what check writes (standard output and error as they come).
+
 A number stands for the answer rounded to the decimals it is written with,
 and to two at least: it must lie within half a unit of its last place, so
 that "1" means 1 to within 0.005 and "0.612" within 0.0005.
@@ -20,10 +24,12 @@ that "1" means 1 to within 0.005 and "0.612" within 0.0005.
     check_examples.py STRATAMIX EMULATOR MANUAL.md   (EMULATOR "" or "|"-separated)
 """
 import json
+import os
 import re
 import struct
 import subprocess
 import sys
+import tempfile
 
 EXAMPLE = re.compile(r"^echo '(.*)' \| bin/stratamix eval$")
 ANSWER = re.compile(r"^# (outColor|outNormal|normal|evaluated): (.*)$")
@@ -56,6 +62,58 @@ def examples(text):
     return found
 
 
+SCENE_EXAMPLE = re.compile(r"^`stratamix check (\S+\.mi)` prints")
+EXITS = re.compile(r"exits with (\d+)")
+
+
+def block_at(lines, start, step):
+    """The text of the ``` block nearest `start` going by `step`, and its
+    opening line's number (1-based)."""
+    at = start
+    while not lines[at].startswith("```"):
+        at += step
+    other = at + step
+    while not lines[other].startswith("```"):
+        other += step
+    first, last = sorted((at, other))
+    return "".join(l + "\n" for l in lines[first + 1:last]), first + 1
+
+
+def scene_examples(text):
+    """(line number, file name, scene, output, status) for each scene example."""
+    lines = text.splitlines()
+    found = []
+    for n, line in enumerate(lines):
+        m = SCENE_EXAMPLE.match(line)
+        if not m:
+            continue
+        status = EXITS.search(" ".join(lines[n:n + 3]))
+        if not status:
+            raise ValueError(f"line {n + 1}: a scene example that does not say how check exits")
+        scene, _ = block_at(lines, n - 1, -1)
+        output, _ = block_at(lines, n + 1, 1)
+        found.append((n + 1, m.group(1), scene, output, int(status.group(1))))
+    return found
+
+
+def check_scenes(stratamix, emulator, manual, found):
+    """The problems of the scene examples, each run in a folder of its own."""
+    problems = []
+    tool = os.path.abspath(stratamix) if os.path.exists(stratamix) else stratamix
+    for number, name, scene, output, status in found:
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
+                f.write(scene)
+            run = subprocess.run([c for c in emulator.split("|") if c] +
+                                 [tool, "check", name], cwd=folder, stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, text=True, check=False)
+        if run.returncode != status or run.stdout != output:
+            problems.append(f"{manual}:{number}: the manual says check exits with {status} and "
+                            f"prints\n{output}check exits with {run.returncode} and prints\n"
+                            f"{run.stdout}")
+    return problems
+
+
 def from_pattern(pattern):
     return struct.unpack(">f", bytes.fromhex(pattern[2:]))[0]
 
@@ -82,8 +140,10 @@ def differs(key, want, got):
 
 def main(stratamix, emulator, manual):
     with open(manual, encoding="utf-8") as f:
+        text = f.read()
         try:
-            found = examples(f.read())
+            found = examples(text)
+            scenes = scene_examples(text)
         except ValueError as e:
             print(f"{manual}: {e}")
             return 1
@@ -103,10 +163,11 @@ def main(stratamix, emulator, manual):
             if wrong:
                 problems.append(f"{manual}:{number}: the manual says {key}: {want}; eval gives "
                                 f"{wrong}")
+    problems += check_scenes(stratamix, emulator, manual, scenes)
     for p in problems:
         print(p)
-    print(f"{len(found)} examples, {sum(len(a) for _, _, a in found)} answers checked: "
-          f"{len(problems)} problems")
+    print(f"{len(found)} examples, {sum(len(a) for _, _, a in found)} answers and "
+          f"{len(scenes)} scenes checked: {len(problems)} problems")
     return 1 if problems else 0
 
 

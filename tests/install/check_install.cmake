@@ -42,10 +42,45 @@ if(NOT status EQUAL 0 OR NOT answer MATCHES "\"outColor\":\\[\"0x3e800000\",\"0x
   message(FATAL_ERROR "installed stratamix eval: status ${status}\n${answer}${errors}")
 endif()
 
+# The installed tool reads scenes, with the installed declaration on the
+# include path, and writes a preset as a shader block, as from the build.
+set(scenes ${SOURCE_DIR}/tests/scene)
+foreach(run "check looks.mi -I ${PREFIX}/include/strataMix|looks.out|looks.err"
+            "convert rust.preset --name rust|rust.block|-")
+  string(REPLACE "|" ";" run "${run}")
+  list(GET run 0 arguments)
+  list(GET run 1 out_file)
+  list(GET run 2 err_file)
+  separate_arguments(arguments UNIX_COMMAND "${arguments}")
+  execute_process(COMMAND ${PREFIX}/bin/stratamix ${arguments} WORKING_DIRECTORY ${scenes}
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  file(READ ${scenes}/expected/${out_file} want_out)
+  set(want_err "")
+  if(NOT err_file STREQUAL "-")
+    file(READ ${scenes}/expected/${err_file} want_err)
+  endif()
+  if(NOT status EQUAL 0 OR NOT out STREQUAL want_out OR NOT err STREQUAL want_err)
+    message(FATAL_ERROR "installed stratamix ${arguments}: status ${status}\n${out}${err}")
+  endif()
+endforeach()
+
+# Where it was built with the preview, the installed tool renders a scene's
+# instances, one picture each.
+if(PREVIEW)
+  file(REMOVE_RECURSE ${PREFIX}.scene)
+  execute_process(COMMAND ${PREFIX}/bin/stratamix preview --cell 8 --aa 1 --out ${PREFIX}.scene
+                          ${scenes}/looks.mi -I ${PREFIX}/include/strataMix
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0 OR NOT EXISTS ${PREFIX}.scene/rust_layer.png)
+    message(FATAL_ERROR "installed stratamix preview of a scene: status ${status}\n${out}${err}")
+  endif()
+endif()
+
 # Where it was built with serve, the installed tool serves with the installed
-# plug-in: it says where it listens, and is stopped after a while.
+# plug-in, a folder of scenes given: it says where it listens, and is
+# stopped after a while.
 if(SERVE)
-  execute_process(COMMAND ${PREFIX}/bin/stratamix serve --port 0 TIMEOUT 3
+  execute_process(COMMAND ${PREFIX}/bin/stratamix serve --port 0 --scenes ${scenes} TIMEOUT 6
                   RESULT_VARIABLE status OUTPUT_VARIABLE said ERROR_VARIABLE errors)
   if(NOT said MATCHES "^stratamix serve: http://127\\.0\\.0\\.1:[0-9]+/\n")
     message(FATAL_ERROR "installed stratamix serve: ${status}\n${said}${errors}")

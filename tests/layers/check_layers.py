@@ -18,6 +18,7 @@ LAYERS = [
     ["shader"],  # the records, the field list, the flow and the stages
     ["binding"],  # the plug-in's exports and the Windows lookup
     ["host"],  # the stand-in renderer and the loader
+    ["scene"],  # the scene reader and the checks of its instances
     ["bench", "preview"],  # fixtures and benchmarks; the preview library
     ["bake", "describe"],  # baking looks into maps on a mesh; the description of the contract
     ["serve"],  # the look-development server and its page

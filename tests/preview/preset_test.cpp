@@ -5,13 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "scene_preset.h"
+#include "scene_reader.h"
 #include "support.h"
 
 namespace strata::preview {
@@ -232,6 +236,57 @@ strataMix_result shade_at(host::Host& h, float u, float v) {
   strataMix_result r{};
   test::plugin().shader()(&r, &s.state, &h.params());
   return r;
+}
+
+// A scene's instance as a preset: lines of it, worked out from the scene's
+// text (tests/scene/looks.mi); a pattern stands in where one is given.
+TEST(Preset, ASceneInstanceWritesEveryParameterOut) {
+  scene::MemoryFiles memory;
+  memory.add("s.mi",
+             "shader \"rust\" \"strataMix\" ( \"baseColor\" 0.45 0.3 0.2, \"gamma\" 2.2,\n"
+             "  \"layerColor\" = \"tex.outColor\", \"layerWeight3\" -0.5, \"blendMode\" 15,\n"
+             "  \"layerNormal1\" = \"bump\" )\n"
+             "shader \"tex\" \"t\" ()\nshader \"bump\" \"b\" ()\n");
+  const scene::Scene scene = scene::read_scene("s.mi", memory, {});
+  ASSERT_EQ(scene.instances.size(), 1u);
+  const std::string text = instance_preset(
+      scene.instances[0], "s.mi:1:1", {{*parse_declared_name("layerNormal1"), "bump(6, 0.4)"}});
+  EXPECT_EQ(connected_parameters(scene.instances[0]),
+            (std::vector<std::string>{"layerColor = 'tex.outColor'", "layerNormal1 = 'bump'"}));
+  for (const char* line : {
+           "# strataMix instance \"rust\", from s.mi:1:1\n",
+           "\nbaseColor = 0.45 0.3 0.2 1\n",
+           "\nnormalEnable = off\n",
+           "\nlayerNormal[0] = 0 0 0\n",
+           "\nlayerNormal[1] = bump(6, 0.4)  # in the scene connected to 'bump'\n",
+           "\nnormalMix = 0\n",
+           "\nlayerWeight[3] = -0.5\n",
+           "\nlayerBalance[7] = 0\n",
+           "\nlayerColor = 1 1 1 1  # the preview's neutral value: in the scene connected to "
+           "'tex.outColor'\n",
+           "\nblendMode = 15\n",
+           "\ngamma = 2.2\n",
+           "\ncontrast = 0\n",
+           "\noutputNormal = off\n",
+       }) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+  }
+  // Two comment lines, then one line a parameter or slot: 22 fields and 4
+  // arrays of 8.
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 + 22 + 4 * 8);
+  const strataMix_params record = applied(text);
+  EXPECT_EQ(bits(record.layerWeight[3]), bits(-0.5f));
+  EXPECT_EQ(bits(record.normalScale), bits(0.0f));
+}
+
+// The pictures of a scene's instances: names made safe, and unique also
+// where letter case does not count.
+TEST(Preset, PictureNamesAreSafeAndUnique) {
+  EXPECT_EQ(
+      picture_names({"rust_layer", "../etc/passwd", "a b", "", "Rust_Layer", "rust_layer",
+                     "rust_layer-2", std::string(70, 'x'), "caf\xC3\xA9"}),
+      (std::vector<std::string>{"rust_layer", "___etc_passwd", "a_b", "instance", "Rust_Layer-2",
+                                "rust_layer-3", "rust_layer-2-2", std::string(64, 'x'), "caf__"}));
 }
 
 TEST(Preset, ConnectedPatternsAreEvaluatedPerSample) {

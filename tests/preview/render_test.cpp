@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "preset.h"
+#include "scene_preset.h"
+#include "scene_reader.h"
 #include "support.h"
 
 namespace strata::preview {
@@ -66,6 +70,64 @@ TEST(Render, EveryPixelHoldsTheShadersResultBitForBit) {
     EXPECT_EQ(bits(f.result[p * 4 + 1]), bits(direct.outColor.g));
     EXPECT_EQ(bits(f.result[p * 4 + 2]), bits(direct.outColor.b));
     EXPECT_EQ(bits(f.result[p * 4 + 3]), bits(direct.outColor.a));
+  }
+}
+
+// A scene's instance renders as the preset made of it: the record the scene
+// gives (0 where it leaves a parameter out), with the preview's neutral
+// value, written out by hand here, or the stand-in pattern where it is
+// connected.
+TEST(Render, ASceneInstanceRendersAsThePresetMadeOfIt) {
+  scene::DiskFiles disk;
+  scene::ReadOptions options;
+  options.include_dirs = {STRATAMIX_SHADER_DIR};
+  const scene::Scene looks = scene::read_scene(STRATAMIX_SCENES "/looks.mi", disk, options);
+  ASSERT_EQ(looks.instances.size(), 3u);
+  ASSERT_EQ(looks.summary.errors, 0u);
+  const ParameterRef layer_color = *parse_declared_name("layerColor");
+  const ParameterRef blend_amount = *parse_declared_name("blendAmount");
+  const struct {
+    const char* what;
+    const scene::Instance& instance;
+    std::vector<StandIn> stand_ins;
+    // What the record holds beside the scene's values, as a preset.
+    const char* connected;
+  } rows[] = {
+      {"rust_layer: layerColor connected, neutral white",
+       looks.instances[0],
+       {},
+       "layerColor = 1 1 1 1\n"},
+      {"rust_layer: layerColor stood in for by a checker",
+       looks.instances[0],
+       {{layer_color, "checker(6)"}},
+       "layerColor = checker(6)\n"},
+      {"panel_normals: nothing connected", looks.instances[1], {}, ""},
+      {"panel_look: baseColor and blendAmount through the interface",
+       looks.instances[2],
+       {{blend_amount, "checker(4)"}},
+       "baseColor = 0.5 0.5 0.5 1\nblendAmount = checker(4)\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    host::Host by_hand;
+    by_hand.params() = scene::instance_record(row.instance);
+    apply_preset(parse_preset(row.connected), &by_hand);
+    host::Host converted;
+    preset_host(converted, instance_preset(row.instance, "looks.mi:1", row.stand_ins));
+    if (row.stand_ins.empty()) {
+      // A pattern's parameter is evaluated, never read in place: only the
+      // pixels tell.
+      EXPECT_EQ(std::memcmp(&by_hand.params(), &converted.params(), sizeof(strataMix_params)),
+                0);
+    }
+    for (const Shape shape : {Shape::swatch, Shape::sphere}) {
+      const View view{12, 12, shape, 1};
+      const Frame a = render_frame(by_hand, test::plugin().shader(), view, 2);
+      const Frame b = render_frame(converted, test::plugin().shader(), view, 2);
+      ASSERT_EQ(a.result.size(), b.result.size());
+      EXPECT_EQ(std::memcmp(a.result.data(), b.result.data(), a.result.size() * sizeof(float)), 0);
+      EXPECT_EQ(a.normal, b.normal);
+    }
   }
 }
 

@@ -4,6 +4,8 @@
 # its figures are reported.
 #   STRATAMIX  the tool;  WORK  a scratch folder
 #   VERSION_TWO  a plug-in that follows interface version 2
+#   SCENES  the small scenes of the scene reader's tests;  SHADER_DIR  the
+#   declaration's folder
 include(${CMAKE_CURRENT_LIST_DIR}/../wrong_uses.cmake)
 
 file(REMOVE_RECURSE ${WORK})
@@ -53,7 +55,10 @@ set(rows
   "${small} --out ${WORK}/exr | 1 | stratamix preview: cannot write ${WORK}/exr/normals.exr: "
   "${small} --plugin ${VERSION_TWO} | 2 | stratamix preview: ${VERSION_TWO} follows interface version 2"
   "${small} --plugin ${WORK}/none.so | 2 | stratamix preview: cannot load plug-in ${WORK}/none.so: "
-  "--sheet normals ${WORK}/good.preset | 2 | stratamix preview: give sheets or presets, not both")
+  "--sheet normals ${WORK}/good.preset | 2 | stratamix preview: give sheets or presets, not both"
+  "--shader x ${SCENES}/looks.mi -I ${SHADER_DIR} | 1 | stratamix preview: ${SCENES}/looks.mi holds no strataMix instance \"x\""
+  "--connect gamma ${SCENES}/looks.mi | 2 | stratamix preview: --connect takes PARAMETER=PATTERN, the parameter by its declared name, not 'gamma'"
+  "--shader rust_layer --connect layerColor=stripes(3) ${SCENES}/looks.mi -I ${SHADER_DIR} | 1 | stratamix preview: a pattern given with --connect is refused: line 45: ")
 check_wrong_uses(TOOL ${STRATAMIX} COMMAND preview WORK ${WORK} ROWS ${rows} LEFT ${WORK}/*.png ${WORK}/*.exr)
 
 # A byte-order mark, CR and CRLF line ends and a size of exactly 64 KiB
@@ -119,3 +124,38 @@ foreach(line "Usage: [^\n]*stratamix preview \\[OPTIONS\\]" "--sheet NAME[^\n]*b
 endforeach()
 
 message(STATUS "stratamix preview: messages, images and figures as expected")
+
+# A scene renders a picture for each strataMix instance, named after it; an
+# instance with errors is not rendered, unless --force.
+execute_process(COMMAND ${STRATAMIX} preview --cell 8 --aa 1 --out ${WORK}/scene
+                        ${SCENES}/looks.mi -I ${SHADER_DIR}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+foreach(name rust_layer panel_normals panel_look)
+  if(NOT status EQUAL 0 OR NOT EXISTS ${WORK}/scene/${name}.png OR NOT EXISTS ${WORK}/scene/${name}.exr)
+    message(FATAL_ERROR "scene: status ${status}, no picture of ${name}\n${out}${err}")
+  endif()
+endforeach()
+foreach(force "" "--force")
+  file(REMOVE_RECURSE ${WORK}/cut)
+  execute_process(COMMAND ${STRATAMIX} preview --cell 8 --aa 1 --out ${WORK}/cut ${force}
+                          ${SCENES}/truncated.mi
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(FIND "${err}" "stratamix preview: \"cut\" (${SCENES}/truncated.mi:1:1) has errors" refused)
+  if(force STREQUAL "" AND (NOT status EQUAL 1 OR refused EQUAL -1 OR EXISTS ${WORK}/cut))
+    message(FATAL_ERROR "an instance with errors: status ${status}\n${out}${err}")
+  endif()
+  if(force STREQUAL "--force" AND (NOT status EQUAL 0 OR NOT EXISTS ${WORK}/cut/cut.png))
+    message(FATAL_ERROR "an instance with errors, --force: status ${status}\n${out}${err}")
+  endif()
+endforeach()
+
+# --shader renders the instance named, with its own problems alone: the
+# other instances' errors neither show nor stop it.
+file(REMOVE_RECURSE ${WORK}/chosen)
+execute_process(COMMAND ${STRATAMIX} preview --cell 8 --aa 1 --out ${WORK}/chosen
+                        --shader flat_grey ${SCENES}/mistakes.mi
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+set(flat_grey_err "${SCENES}/mistakes.mi:23:1: warning: contrast is left out, so the colour correction reads it as 0: every channel becomes 0.31\n")
+if(NOT status EQUAL 0 OR NOT err STREQUAL flat_grey_err OR NOT EXISTS ${WORK}/chosen/flat_grey.png)
+  message(FATAL_ERROR "--shader flat_grey: status ${status}\n${out}${err}\nexpected:\n${flat_grey_err}")
+endif()

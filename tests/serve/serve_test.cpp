@@ -296,8 +296,34 @@ TEST(Serve, RenderGivesThePreviewToolsPixels) {
   }
 }
 
+// A folder of scenes for the page, made afresh: inner.mi and sub/deep.mi;
+// alias.mi, a link to inner.mi; outside.mi, a link out of the folder;
+// dir.mi, a folder; notes.txt, no scene; big.mi, 65 MiB of comments.
+std::string scenes_folder() {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::path(STRATAMIX_ACTUAL_DIR) / "scenes";
+  fs::remove_all(root);
+  fs::create_directories(root / "sub");
+  fs::create_directories(root / "dir.mi");
+  std::ofstream(root / "inner.mi")
+      << "shader \"one\" \"strataMix\" ( \"baseColor\" 0.5 0.5 0.5, \"gamma\" 2 )\n";
+  std::ofstream(root / "sub" / "deep.mi") << "$include \"../inner.mi\"\n";
+  std::ofstream(root / "notes.txt") << "shader \"two\" \"strataMix\" ( )\n";
+  fs::create_symlink("inner.mi", root / "alias.mi");
+  fs::create_symlink(fs::path(STRATAMIX_PAGE_DIR) / ".." / ".." / "tests" / "scene" / "looks.mi",
+                     root / "outside.mi");
+  std::ofstream big(root / "big.mi");
+  const std::string line = "#" + std::string(1022, 'x') + "\n";
+  for (int i = 0; i < 65 * 1024; ++i) {
+    big << line;
+  }
+  return root.string();
+}
+
 TEST(Serve, RefusesWhatItWillNotServeAndServesOn) {
-  const Running server;
+  Options options;
+  options.scenes = scenes_folder();
+  const Running server(options);
   const std::string over(64 * 1024 + 1, '#');
   const std::string too_long = R"({"error":"the request body is over 65536 bytes"})";
   std::string fields_101;
@@ -362,6 +388,42 @@ TEST(Serve, RefusesWhatItWillNotServeAndServesOn) {
        std::nullopt},
       {"2,700 ranges get the whole file once", request("GET", "/app.js", "", ranges + "\r\n"), 200,
        app_js},
+      {"the scenes, each once, none outside", request("GET", "/api/scenes"), 200,
+       R"({"scenes":["big.mi","inner.mi","sub/deep.mi"]})"},
+      {"scenes with options", request("GET", "/api/scenes?all=1"), 400,
+       R"({"error":"scenes takes no options"})"},
+      {"a scene through a link inside the folder", request("GET", "/api/scene?name=alias.mi"), 200,
+       R"({"diagnostics":[],"errors":0,"instances":[{"connected":[],"errors":0,"name":"one","place":"alias.mi:1:1","warnings":0}],"scene":"alias.mi","warnings":0})"},
+      {"a scene's include", request("GET", "/api/scene?name=sub/deep.mi"), 200,
+       R"({"diagnostics":[],"errors":0,"instances":[{"connected":[],"errors":0,"name":"one","place":"inner.mi:1:1","warnings":0}],"scene":"sub/deep.mi","warnings":0})"},
+      {"a scene's instance", request("GET", "/api/scene?name=inner.mi&shader=nothing"), 404,
+       R"({"error":"inner.mi holds no strataMix instance \"nothing\""})"},
+      {"a link out of the folder", request("GET", "/api/scene?name=outside.mi"), 404,
+       R"({"error":"no scene 'outside.mi' in the scenes folder"})"},
+      {"a scene that is not there", request("GET", "/api/scene?name=gone.mi"), 404,
+       R"({"error":"no scene 'gone.mi' in the scenes folder"})"},
+      {"a scene up and out", request("GET", "/api/scene?name=sub/../../x.mi"), 400,
+       R"({"error":"'sub/../../x.mi' is no scene's name: a path inside the scenes folder, without '..', ending in .mi"})"},
+      {"an absolute scene", request("GET", "/api/scene?name=%2Fetc%2Fx.mi"), 400,
+       R"({"error":"'/etc/x.mi' is no scene's name: a path inside the scenes folder, without '..', ending in .mi"})"},
+      {"a scene that is no .mi", request("GET", "/api/scene?name=notes.txt"), 400,
+       R"({"error":"'notes.txt' is no scene's name: a path inside the scenes folder, without '..', ending in .mi"})"},
+      {"a folder named as a scene", request("GET", "/api/scene?name=dir.mi"), 400,
+       R"({"error":"'dir.mi' is not a file"})"},
+      {"a scene without its name", request("GET", "/api/scene"), 400,
+       R"({"error":"scene needs name=SCENE"})"},
+      {"a scene with an unknown option", request("GET", "/api/scene?name=inner.mi&at=1"), 400,
+       R"j({"error":"unknown scene option 'at' (name, shader)"})j"},
+      {"a scene over the bytes the page reads", request("GET", "/api/scene?name=big.mi"), 400,
+       R"({"diagnostics":["big.mi: error: the scene and its includes are over 64 MiB, more than the page opens: read no further"],"error":"big.mi: error: the scene and its includes are over 64 MiB, more than the page opens: read no further"})"},
+      {"a block with an unknown option", request("POST", "/api/block?colour=red", "gamma = 2\n"),
+       400, R"j({"error":"unknown block option 'colour' (name)"})j"},
+      {"a block without a name", request("POST", "/api/block?name=", "gamma = 2\n"), 400,
+       R"({"error":"name is 1 to 256 bytes"})"},
+      {"a block of a bad preset", request("POST", "/api/block", "gamma = abc\n"), 400,
+       R"({"error":"line 1: 'abc' is not a number","line":1})"},
+      {"GET /api/block", request("GET", "/api/block"), 404,
+       R"({"error":"no such page: /api/block"})"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -372,6 +434,9 @@ TEST(Serve, RefusesWhatItWillNotServeAndServesOn) {
     }
   }
   EXPECT_EQ(ask(server.port(), request("GET", "/api/fields")).status, 200);
+  const Running without_scenes;
+  EXPECT_EQ(ask(without_scenes.port(), request("GET", "/api/scenes")).body,
+            R"j({"error":"the server opens no scenes (stratamix serve --scenes DIR)"})j");
 }
 
 TEST(Serve, TexturesComeFromItsFolderAlone) {
