@@ -20,6 +20,8 @@
 #include "preset.h"
 #include "raster.h"
 #include "render.h"
+#include "scene_preset.h"
+#include "scene_writer.h"
 #include "text_input.h"
 #include "textures.h"
 
@@ -100,10 +102,10 @@ bool asks_for(const BakeOptions& o, bake::MapKind kind) {
   return false;
 }
 
-// The look's record and connections in `host`; its textures are opened
-// now, relative to the preset's folder.
-void read_look(const BakeOptions& o, host::ShaderFn shader, host::Host* host) {
-  const std::string text = host::read_text_file(o.look, preview::kMaxPresetBytes);
+// The look's record and connections in `host`, from the preset `text`; its
+// textures are opened now, relative to the preset's or the scene's folder.
+void read_look(const BakeOptions& o, const std::string& look, const std::string& text,
+               host::ShaderFn shader, host::Host* host) {
   const preview::Preset preset = preview::parse_preset(text);
   preview::TextureFiles textures({std::filesystem::path(o.look).parent_path(), false});
   preview::set_preview_defaults(&host->params());
@@ -111,10 +113,30 @@ void read_look(const BakeOptions& o, host::ShaderFn shader, host::Host* host) {
   // The plug-in itself says which result its calls write.
   if (asks_for(o, bake::MapKind::color) &&
       preview::probe_exit(*host, shader, kRayEye).kind == preview::ResultKind::normal_vector) {
-    throw std::runtime_error(o.look +
+    throw std::runtime_error(look +
                              ": its calls write only outNormal (outputNormal is on), so it has "
                              "no colour to bake; ask --maps for normal, object-normal or "
                              "coverage alone");
+  }
+}
+
+// What the maps cannot hold as the scene has it: each connected parameter,
+// which only the scene's renderer evaluates, baked at the preview's neutral
+// value or with the pattern --connect stands in for it.
+void warn_connected(const BakeOptions& o,
+                    const std::pair<std::string, std::vector<std::string>>& connected,
+                    std::ostream& err) {
+  for (const std::string& c : connected.second) {
+    const std::string param = c.substr(0, c.find(' '));
+    bool stood_in = false;
+    for (const std::string& given : o.scene.connect) {
+      stood_in = stood_in || given.compare(0, given.find('='), param) == 0;
+    }
+    err << "stratamix bake: warning: " << scene::quoted(connected.first) << ": " << c
+        << " in the scene; "
+        << (stood_in ? "the pattern given with --connect stands in"
+                     : "baked at the preview's neutral value")
+        << '\n';
   }
 }
 
@@ -146,10 +168,31 @@ int run_bake(const BakeOptions& o, host::ShaderFn shader, std::ostream& out, std
   const std::string me = "stratamix bake: ";
   // Everything is read and checked before the first sample is shaded.
   host::Host host;
+  std::string text;
+  // A scene's instance names the maps, and is named beside the scene in
+  // their metadata.
+  std::string name = std::filesystem::path(o.look).stem().string();
+  std::string look = o.look;
+  if (preview::is_scene_path(o.look)) {
+    SceneRefusal refusal = SceneRefusal::refused;
+    std::pair<std::string, std::vector<std::string>> connected;
+    std::optional<std::string> preset = scene_instance_preset(
+        o.look, o.scene, {"stratamix bake", "baked", "bakes"}, err, &refusal, &connected);
+    if (!preset) {
+      return refusal == SceneRefusal::command_line ? 2 : 1;
+    }
+    text = std::move(*preset);
+    warn_connected(o, connected, err);
+    name = preview::picture_names({connected.first}).front();
+    look = o.look + " " + scene::quoted(connected.first);
+  }
   try {
-    read_look(o, shader, &host);
+    if (!preview::is_scene_path(o.look)) {
+      text = host::read_text_file(o.look, preview::kMaxPresetBytes);
+    }
+    read_look(o, look, text, shader, &host);
   } catch (const preview::PresetError& e) {
-    err << me << o.look << ": " << e.what() << '\n';
+    err << me << look << ": " << e.what() << '\n';
     return 1;
   } catch (const std::runtime_error& e) {
     err << me << e.what() << '\n';
@@ -176,8 +219,8 @@ int run_bake(const BakeOptions& o, host::ShaderFn shader, std::ostream& out, std
   }
 
   bake::BakeJob job;
-  job.name = std::filesystem::path(o.look).stem().string();
-  job.look = o.look;
+  job.name = name;
+  job.look = look;
   job.mesh = o.mesh;
   job.version = "stratamix " STRATAMIX_VERSION;
   job.out_dir = o.out_dir;
@@ -235,7 +278,9 @@ Command add_bake_command(CLI::App& root, std::ostream& out, std::ostream& err) {
   auto maps = std::make_shared<std::string>("color,normal");
   auto normal_y = std::make_shared<std::string>("up");
   auto plugin = std::make_shared<std::string>();
-  app->add_option("look", o->look, "the look: a preset file")->type_name("PRESET")->required();
+  app->add_option("look", o->look, "the look: a preset file, or a scene (SCENE.mi) and --shader")
+      ->type_name("LOOK")
+      ->required();
   add_value(app, "--mesh", &o->mesh, "the mesh: OBJ, FBX, glTF or another format assimp reads")
       ->type_name("FILE")
       ->required();
@@ -286,6 +331,17 @@ Command add_bake_command(CLI::App& root, std::ostream& out, std::ostream& err) {
   add_value(app, "--threads", &o->threads, "threads (default: every core)")
       ->type_name("N")
       ->check(whole_number(1, 1024));
+  add_value(app, "--shader", &o->scene.shader,
+            "a scene: the strataMix instance to bake, when the scene holds several")
+      ->type_name("NAME");
+  add_value(app, "-I", &o->scene.include_dirs,
+            "a scene: a folder $include looks in (repeatable, in order)")
+      ->type_name("DIR");
+  add_value(app, "--connect", &o->scene.connect,
+            "a scene: a preset pattern in place of a connected parameter, "
+            "layerColor=checker(6) (repeatable)")
+      ->type_name("PARAM=PATTERN");
+  app->add_flag("--force", o->scene.force, "a scene: bake an instance with errors as read");
   add_plugin_option(app, plugin.get());
   return {app, [app, o, maps, normal_y, plugin, &out, &err] {
             o->maps = maps_named(*maps);

@@ -10,6 +10,7 @@
 
 #include "bake.h"
 #include "command.h"
+#include "convert.h"
 #include "host.h"
 
 namespace strata::tools {
@@ -21,7 +22,8 @@ inline constexpr int kMaxBakeAa = 8;
 inline constexpr int kMaxPadding = 256;
 
 struct BakeOptions {
-  std::string look;  // a preset
+  std::string look;  // a preset, or a scene (.mi) and the instance in it
+  SceneChoice scene;
   std::string mesh;
   std::string out_dir = "out";
   bake::Grid grid{2048, 2};
@@ -41,12 +43,13 @@ std::vector<bake::MapKind> maps_named(std::string_view list);
 // Bakes with the plug-in's `shader`, which its session holds. Returns the
 // exit status: 0; 1 when the look, the mesh or a texture is bad or a file
 // cannot be written, each named with its reason on `err` before anything
-// is shaded; 130 when interrupted (SIGINT or SIGTERM), no file then left
-// under a final name.
+// is shaded; 2 for a wrong --connect; 130 when interrupted (SIGINT or
+// SIGTERM), no file then left under a final name.
 int run_bake(const BakeOptions& options, host::ShaderFn shader, std::ostream& out,
              std::ostream& err);
 
-// stratamix bake PRESET --mesh FILE [options]; run_bake's exit status, or
+// stratamix bake PRESET|SCENE.mi --mesh FILE [--shader NAME] [options];
+// run_bake's exit status, or
 // 2 for a wrong command line or a plug-in that cannot run.
 Command add_bake_command(CLI::App& root, std::ostream& out, std::ostream& err);
 

@@ -4,6 +4,8 @@
 # leaves out.
 #   STRATAMIX  the tool;  WORK  a scratch folder;  MESH  the example mesh
 #   VERSION_TWO  a plug-in that follows interface version 2
+#   SCENES  the small scenes of the scene reader's tests;  SHADER_DIR  the
+#   declaration's folder
 include(${CMAKE_CURRENT_LIST_DIR}/../wrong_uses.cmake)
 
 file(REMOVE_RECURSE ${WORK})
@@ -45,7 +47,11 @@ set(rows
   "${WORK}/good.preset | 2 | stratamix bake: --mesh is required"
   "${small} | 2 | stratamix bake: look is required"
   "${WORK}/good.preset ${small} --plugin ${VERSION_TWO} | 2 | stratamix bake: ${VERSION_TWO} follows interface version 2"
-  "${WORK}/good.preset ${small} --plugin ${WORK}/none.so | 2 | stratamix bake: cannot load plug-in ${WORK}/none.so: ")
+  "${WORK}/good.preset ${small} --plugin ${WORK}/none.so | 2 | stratamix bake: cannot load plug-in ${WORK}/none.so: "
+  "${SCENES}/looks.mi ${small} -I ${SHADER_DIR} | 1 | stratamix bake: ${SCENES}/looks.mi holds 3 strataMix instances (\"rust_layer\", \"panel_normals\", \"panel_look\"): name one with --shader"
+  "${SCENES}/looks.mi ${small} -I ${SHADER_DIR} --shader rust | 1 | stratamix bake: ${SCENES}/looks.mi holds no strataMix instance \"rust\" (\"rust_layer\", "
+  "${SCENES}/looks.mi ${small} -I ${SHADER_DIR} --shader rust_layer --connect layerColor | 2 | stratamix bake: --connect layerColor: expected PARAMETER=PATTERN"
+  "${SCENES}/looks.mi ${small} -I ${SHADER_DIR} --shader panel_normals | 1 | stratamix bake: ${SCENES}/looks.mi \"panel_normals\": its calls write only outNormal")
 check_wrong_uses(TOOL ${STRATAMIX} COMMAND bake WORK ${WORK} ROWS ${rows} LEFT ${WORK}/*.exr ${WORK}/*.partial)
 
 # A bake: its files named on standard output, one each, then the figures.
@@ -74,6 +80,18 @@ execute_process(COMMAND ${STRATAMIX} bake ${WORK}/good.preset --mesh ${WORK}/out
 set(expected "stratamix bake: warning: ${WORK}/outside.obj: 1 triangle with UVs outside 0 to 10, or not numbers, left out\nstratamix bake: ${WORK}/outside.obj: no triangle has its UVs in the tiles 0 to 10\n")
 if(NOT status EQUAL 1 OR NOT err STREQUAL expected OR EXISTS ${WORK}/outside)
   message(FATAL_ERROR "outside the tiles: status ${status}, messages:\n${err}\nexpected:\n${expected}")
+endif()
+
+# A scene's instance bakes as a preset does, its maps named after it; a
+# connected parameter is named in a warning, here with a pattern standing in.
+execute_process(COMMAND ${STRATAMIX} bake ${SCENES}/looks.mi --shader rust_layer -I ${SHADER_DIR}
+                        --connect "layerColor=checker(4)" --mesh ${MESH} --size 8 --aa 1
+                        --maps color --out ${WORK}/scene
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+set(expected_err "stratamix bake: warning: \"rust_layer\": layerColor = 'rust_tex.outColor' in the scene; the pattern given with --connect stands in\n")
+if(NOT status EQUAL 0 OR NOT err STREQUAL expected_err
+   OR NOT out MATCHES "^${WORK}/scene/rust_layer_color.1001.exr\n${WORK}/scene/rust_layer_color.1001.png\nrust_layer on ")
+  message(FATAL_ERROR "bake of a scene's instance: status ${status}\n${out}${err}\nexpected:\n${expected_err}")
 endif()
 
 message(STATUS "stratamix bake: messages, maps and figures as expected")
