@@ -331,17 +331,7 @@ Command add_bake_command(CLI::App& root, std::ostream& out, std::ostream& err) {
   add_value(app, "--threads", &o->threads, "threads (default: every core)")
       ->type_name("N")
       ->check(whole_number(1, 1024));
-  add_value(app, "--shader", &o->scene.shader,
-            "a scene: the strataMix instance to bake, when the scene holds several")
-      ->type_name("NAME");
-  add_value(app, "-I", &o->scene.include_dirs,
-            "a scene: a folder $include looks in (repeatable, in order)")
-      ->type_name("DIR");
-  add_value(app, "--connect", &o->scene.connect,
-            "a scene: a preset pattern in place of a connected parameter, "
-            "layerColor=checker(6) (repeatable)")
-      ->type_name("PARAM=PATTERN");
-  app->add_flag("--force", o->scene.force, "a scene: bake an instance with errors as read");
+  add_scene_options(app, &o->scene, "bake");
   add_plugin_option(app, plugin.get());
   return {app, [app, o, maps, normal_y, plugin, &out, &err] {
             o->maps = maps_named(*maps);

@@ -118,6 +118,20 @@ std::optional<std::string> scene_instance_preset(
   return text;
 }
 
+void add_scene_options(CLI::App* app, SceneChoice* choice, const std::string& verb) {
+  add_value(app, "--shader", &choice->shader,
+            "a scene: the instance to " + verb + ", when the scene holds several")
+      ->type_name("NAME");
+  add_value(app, "-I", &choice->include_dirs,
+            "a scene: a folder $include looks in (repeatable, in order)")
+      ->type_name("DIR");
+  add_value(app, "--connect", &choice->connect,
+            "a scene: a preset pattern in place of a connected parameter, "
+            "layerColor=checker(6) (repeatable)")
+      ->type_name("PARAM=PATTERN");
+  app->add_flag("--force", choice->force, "a scene: " + verb + " an instance with errors as read");
+}
+
 int run_convert(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
   return preview::is_scene_path(options.input) ? scene_to_preset(options, out, err)
                                                : preset_to_block(options, out, err);
@@ -130,18 +144,7 @@ Command add_convert_command(CLI::App& root, std::ostream& out, std::ostream& err
       "shader block, every parameter written out, on standard output.");
   auto options = std::make_shared<ConvertOptions>();
   app->add_option("INPUT", options->input, "a scene (.mi) or a preset")->required();
-  add_value(app, "--shader", &options->scene.shader,
-            "a scene: the instance to convert, when the scene holds several")
-      ->type_name("NAME");
-  add_value(app, "-I", &options->scene.include_dirs,
-            "a scene: a folder $include looks in (repeatable, in order)")
-      ->type_name("DIR");
-  add_value(app, "--connect", &options->scene.connect,
-            "a scene: a preset pattern in place of a connected parameter, "
-            "layerColor=checker(6) (repeatable)")
-      ->type_name("PARAM=PATTERN");
-  app->add_flag("--force", options->scene.force,
-                "a scene: convert an instance with errors as read");
+  add_scene_options(app, &options->scene, "convert");
   add_value(app, "--name", &options->name, "a preset: the block's instance name (default look)")
       ->type_name("NAME");
   return {app, [options, &out, &err] { return run_convert(*options, out, err); }};

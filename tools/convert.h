@@ -29,6 +29,10 @@ struct ConvertOptions {
   std::string name = "look";
 };
 
+// --shader, -I, --connect and --force into `choice`, their help in the
+// words of what the tool does with the instance ("convert", "bake").
+void add_scene_options(CLI::App* app, SceneChoice* choice, const std::string& verb);
+
 // Why a scene's instance could not be taken: a wrong --connect, a scene
 // that cannot be read, or a scene without that one instance or whose
 // instance has errors.
