@@ -21,10 +21,15 @@ class Contract:
         self.routes = {r["name"]: r["field"] for r in document["routes"]}
         self.modes = document["modes"]
         self.rays = document["rays"]
+        self.exits = document["exits"]
 
     def route(self, name):
         """The switch of a route: "blend" -> "blendEnable"."""
         return self.routes[name]
+
+    def exit_named(self, name):
+        """An exit of the call by its name ("photon-normal")."""
+        return next(e for e in self.exits if e["name"] == name)
 
     def of_kind(self, kind, stage=None):
         """The fields of a kind, in record order, of one stage if given."""

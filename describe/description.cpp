@@ -93,6 +93,25 @@ Document routes() {
   return list;
 }
 
+Document exits() {
+  Document list = Document::array();
+  for (const ExitEntry& e : kExits) {
+    Document stages = Document::array();
+    for (std::size_t i = 0; i < e.stage_count; ++i) {
+      const ExitStage& s = e.stages[i];
+      stages.push_back({{"stage", stage_entry(s.stage).name},
+                        {"when", s.when ? Document(kRoutes[static_cast<std::size_t>(*s.when)].name)
+                                        : Document()}});
+    }
+    list.push_back({{"number", e.number},
+                    {"name", e.name},
+                    {"takenWhen", e.taken_when},
+                    {"writes", e.writes},
+                    {"stages", stages}});
+  }
+  return list;
+}
+
 Document modes() {
   Document list = Document::array();
   for (const BlendModeEntry& m : kBlendModes) {
@@ -142,6 +161,7 @@ Document contract() {
           {"fields", fields()},
           {"result", result()},
           {"routes", routes()},
+          {"exits", exits()},
           {"modes", modes()},
           {"rays", rays()}};
 }

@@ -364,6 +364,73 @@ constexpr bool result_fields_tile_the_record() {
 }
 static_assert(result_fields_tile_the_record(), "kResultFields and strataMix_result disagree");
 
+// The exits of a call, numbered as the flow takes them (flow.h), with the
+// result field each writes and the stages that run on its way there, so that
+// a tool which makes cases (the seeded cases, the conformance pack) names a
+// case's route without restating the flow. A stage with a route runs only
+// when that route's switch is on; the state's surface normal leaves the call
+// combined exactly when the normal stage ran.
+struct ExitStage {
+  FieldStage stage;
+  std::optional<Route> when = std::nullopt;
+};
+
+struct ExitEntry {
+  std::uint32_t number;   // 1 to 8
+  std::string_view name;  // "photon-normal"
+  std::string_view taken_when;
+  std::string_view writes;  // the result field written: "outColor"
+  std::array<ExitStage, 3> stages;
+  std::size_t stage_count;
+};
+
+inline constexpr std::array kExits = {
+    ExitEntry{1, "photon-normal", "the photon gate, outputNormal on", "outNormal", {}, 0},
+    ExitEntry{2, "photon-color", "the photon gate, outputNormal off", "outColor", {}, 0},
+    ExitEntry{3, "reflect-normal", "the reflection gate, outputNormal on", "outNormal", {}, 0},
+    ExitEntry{4, "reflect-color", "the reflection gate, outputNormal off", "outColor", {}, 0},
+    ExitEntry{5,
+              "normal-out",
+              "the normal path, outputNormal on",
+              "outNormal",
+              {ExitStage{FieldStage::normal}},
+              1},
+    ExitEntry{6,
+              "normal-as-color",
+              "the normal path, outputNormal off, normalAsColor on",
+              "outColor",
+              {ExitStage{FieldStage::normal}},
+              1},
+    ExitEntry{7,
+              "mode-out-of-range",
+              "the colour path, blending with a mode out of range",
+              "outColor",
+              {ExitStage{FieldStage::normal, Route::normal_stage}, ExitStage{FieldStage::layer}},
+              2},
+    ExitEntry{8,
+              "color",
+              "the colour path, any other case",
+              "outColor",
+              {ExitStage{FieldStage::normal, Route::normal_stage}, ExitStage{FieldStage::layer},
+               ExitStage{FieldStage::correction, Route::correction}},
+              3},
+};
+
+constexpr bool exits_are_numbered_and_write_a_result() {
+  for (std::size_t i = 0; i < kExits.size(); ++i) {
+    bool writes_one = false;
+    for (const ResultField& f : kResultFields) {
+      writes_one = writes_one || f.name == kExits[i].writes;
+    }
+    if (kExits[i].number != i + 1 || !writes_one || kExits[i].stage_count > 3) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(exits_are_numbered_and_write_a_result(),
+              "kExits out of order, or an exit writes no result field");
+
 const Field* find_field(std::string_view name);
 
 // One parameter or one array slot, as the shader evaluates it.

@@ -171,6 +171,45 @@ TEST(Description, RoutesNameTheirSwitches) {
   }
 }
 
+// The flow's exits in the order it takes them; a stage with a route runs
+// only when that switch is on.
+TEST(Description, ExitsNameWhatTheyWriteAndTheStagesOnTheirWay) {
+  const json& exits = description().at("exits");
+  const json always;
+  const struct {
+    int number;
+    const char* name;
+    const char* writes;
+    json stages;
+  } rows[] = {
+      {1, "photon-normal", "outNormal", json::array()},
+      {2, "photon-color", "outColor", json::array()},
+      {3, "reflect-normal", "outNormal", json::array()},
+      {4, "reflect-color", "outColor", json::array()},
+      {5, "normal-out", "outNormal", {{{"stage", "normal"}, {"when", always}}}},
+      {6, "normal-as-color", "outColor", {{{"stage", "normal"}, {"when", always}}}},
+      {7,
+       "mode-out-of-range",
+       "outColor",
+       {{{"stage", "normal"}, {"when", "normalStage"}}, {{"stage", "layer"}, {"when", always}}}},
+      {8,
+       "color",
+       "outColor",
+       {{{"stage", "normal"}, {"when", "normalStage"}},
+        {{"stage", "layer"}, {"when", always}},
+        {{"stage", "correction"}, {"when", "correction"}}}},
+  };
+  ASSERT_EQ(exits.size(), std::size(rows));
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const auto& r = rows[i];
+    const json& e = exits[i];
+    EXPECT_EQ(e.at("number"), r.number) << r.name;
+    EXPECT_EQ(e.at("name"), r.name) << r.number;
+    EXPECT_EQ(e.at("writes"), r.writes) << r.name;
+    EXPECT_EQ(e.at("stages"), r.stages) << r.name;
+  }
+}
+
 // Without the preview's lists, the description says so, and has none.
 TEST(Description, SaysWhichPartsItLacks) {
   const json& d = description();

@@ -140,26 +140,33 @@ step bench native build/native/bin/strata_bench --benchmark_filter=full \
 preset asan native
 preset tsan native
 
-# Every build answered the same seeded cases. The Windows builds must give
-# the native wide build's bits, the PowerPC build the native single build's.
+# Every build answered the same seeded cases and colour edge cases. The
+# Windows builds must give the native wide build's bits, the PowerPC build
+# the native single build's; the conformance pack's checker, from the pack
+# the native tests made, holds them to it, and to the pack's own answers in
+# each float model, as a porter's answers are.
+pack=$(ls -d build/native/conformance/strataMix-conformance-*/ 2>/dev/null | head -n 1)
+pack=${pack:-build/native/conformance/no-conformance-pack}
+# same_bits STEP REFERENCE OTHER CHECKER-ARGUMENTS...: one comparison and its row.
 same_bits() {
-  local reference=$1 other=$2 log=$logs/identity-$2.log
-  python3 tests/identity/compare_answers.py "build/$reference/description.json" \
-    "build/$reference/identity/cases.jsonl" \
-    "build/$reference/identity/answers.jsonl" "build/$other/identity/answers.jsonl" | tee "$log"
+  local step=$1 reference=$2 other=$3 log=$logs/$1-$3.log
+  shift 3
+  python3 conformance/check.py --pack "$pack" "$@" "build/$other/identity/answers.jsonl" | tee "$log"
   local status=${PIPESTATUS[0]} note
-  note=$(grep -o -E 'compared [0-9]+ cases.*' "$log" | head -n 1)
+  note=$(grep -o -E 'compared [0-9]+ cases.*' "$log" | tail -n 1)
   if [ "$status" -eq 0 ]; then
-    record "identity" "$reference = $other" 1 0 "$note"
+    record "$step" "$reference = $other" 1 0 "$note"
   else
-    record "identity" "$reference = $other" 0 1 "${note:-no answers to compare}"
+    record "$step" "$reference = $other" 0 1 "${note:-no answers to compare}"
   fi
 }
-same_bits native windows-x64
+same_bits identity native windows-x64 --reference build/native/identity/answers.jsonl
 if [ "$wine32" = yes ]; then
-  same_bits native windows
+  same_bits identity native windows --reference build/native/identity/answers.jsonl
 fi
-same_bits native-single ppc
+same_bits identity native-single ppc --reference build/native-single/identity/answers.jsonl
+same_bits conformance "pack wide" windows-x64 --model wide
+same_bits conformance "pack single" ppc --model single
 
 # Nothing the steps started wrote to their home: a program that did would
 # write to the user's home outside this run.

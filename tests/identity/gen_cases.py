@@ -15,6 +15,13 @@ input reaches the shader with exactly the bits chosen here. The record's
 fields, the switches of each route, the modes and the ray-type codes come
 from the description of the contract (--description, the build tree's
 description.json); each field is drawn by its kind and its useful range.
+
+With --routes, each case's route goes to a file of its own, line for line:
+the exit the case was made to take, the stages that run on the way (the
+exit's stages from the description, those behind a switch only where the
+case turns it on) and the blend mode when the colour layer blends with one.
+--edge appends a table of hand-made cases, with their routes as --edge-routes
+gives them.
 """
 
 import argparse
@@ -65,6 +72,7 @@ class Shape:
         # The hue, saturation and value adjusters: factors of 1 + x.
         self.adjusters = [f["name"] for f in self.corrections
                           if f["neutral"] == [0] and f["min"] == -1]
+        self.cycle = route_cycle(c)
 
     def switch(self, route):
         return self.c.route(route)
@@ -216,15 +224,42 @@ def connections(d, shape):
     return names
 
 
-# One cycle of routes: each exit of the call, with the colour path, where the
-# arithmetic is, taken most often.
-ROUTES = ["photon-normal", "photon-color", "reflect-normal", "reflect-color",
-          "normal-out", "normal-as-color", "mode-out-of-range"] + ["color"] * 9
+# One cycle of routes: each exit of the call, in the description's order,
+# with the colour path, where the arithmetic is, taken most often.
+COLOR_EXIT_TURNS = 9
+
+
+def route_cycle(c):
+    names = [e["name"] for e in c.exits]
+    if set(names) != set(EXIT_MAKERS):
+        raise SystemExit("gen_cases.py: the description's exits %s are not the ones cases are made "
+                         "for, %s" % (sorted(names), sorted(EXIT_MAKERS)))
+    return [n for n in names if n != "color"] + ["color"] * COLOR_EXIT_TURNS
+
+
+def route_of(shape, exit_name, p):
+    """The route of a case made for an exit: the exit, the stages that run
+    (behind a switch only where the case turns it on) and the blend mode, or
+    null where the colour layer does not blend or its mode is out of range."""
+    c = shape.c
+    stages = [s["stage"] for s in c.exit_named(exit_name)["stages"]
+              if s["when"] is None or p[c.route(s["when"])] != 0]
+    mode = p[shape.mode]
+    blends = "layer" in stages and p[c.route("blend")] != 0 and 0 <= mode < shape.modes
+    return {"set": "seeded", "exit": exit_name, "stages": stages,
+            "mode": mode if blends else None}
+
+
+# The exits the cases are made for; route_cycle holds them to the description.
+EXIT_MAKERS = {"photon-normal", "photon-color", "reflect-normal", "reflect-color",
+               "normal-out", "normal-as-color", "mode-out-of-range", "color"}
 
 
 def make_case(d, shape, index):
+    """One case and its route."""
     p = random_params(d, shape)
-    route = ROUTES[index % len(ROUTES)]
+    routes = shape.cycle
+    route = routes[index % len(routes)]
     if route.startswith("photon") or route.startswith("reflect"):
         ray = gate(d, shape, p, route.startswith("photon"), route.endswith("normal"))
     elif route == "normal-out":
@@ -239,8 +274,8 @@ def make_case(d, shape, index):
     else:
         ray = color_path(d, shape, p)
         # Every mode in turn, and now and then no blend at all.
-        colour_index = index // len(ROUTES) * ROUTES.count("color") + (
-            index % len(ROUTES) - ROUTES.index("color"))
+        colour_index = index // len(routes) * routes.count("color") + (
+            index % len(routes) - routes.index("color"))
         p[shape.mode] = colour_index % shape.modes
         p[shape.switch("blend")] = (0 if colour_index % (shape.modes + 1) == shape.modes
                                     else d.pick(SWITCH_ON))
@@ -248,7 +283,20 @@ def make_case(d, shape, index):
             corrections(d, shape, p)
         else:
             p[shape.switch("correction")] = 0
-    return {"params": p, "rayType": ray, "normal": d.vector(), "connect": connections(d, shape)}
+    case = {"params": p, "rayType": ray, "normal": d.vector(), "connect": connections(d, shape)}
+    return case, route_of(shape, route, p)
+
+
+def edge_table(cases_path, routes_path):
+    """The hand-made cases as they are written, with their routes."""
+    with open(cases_path, encoding="utf-8") as f:
+        cases = [line.rstrip("\r\n") for line in f if line.strip()]
+    with open(routes_path, encoding="utf-8") as f:
+        routes = [dict(json.loads(line), set="edge") for line in f if line.strip()]
+    if len(cases) != len(routes):
+        raise SystemExit("gen_cases.py: %d cases in %s but %d routes in %s"
+                         % (len(cases), cases_path, len(routes), routes_path))
+    return zip(cases, routes)
 
 
 def main():
@@ -258,14 +306,27 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--count", type=int, default=20000)
     parser.add_argument("--output", default="-", help="file to write (default: standard output)")
+    parser.add_argument("--routes", help="file to write each case's route to, line for line")
+    parser.add_argument("--edge", help="hand-made cases to append after the seeded ones")
+    parser.add_argument("--edge-routes", help="the routes of the --edge cases, line for line")
     args = parser.parse_args()
+    if bool(args.edge) != bool(args.edge_routes):
+        parser.error("--edge and --edge-routes go together")
 
     shape = Shape(contract.load(args.description))
     d = Draw(args.seed)
+    lines = []
+    for index in range(args.count):
+        case, route = make_case(d, shape, index)
+        lines.append((json.dumps(case, separators=(",", ":")), route))
+    if args.edge:
+        lines += edge_table(args.edge, args.edge_routes)
     out = sys.stdout if args.output == "-" else open(args.output, "w", encoding="ascii", newline="\n")
     with out:
-        for index in range(args.count):
-            out.write(json.dumps(make_case(d, shape, index), separators=(",", ":")) + "\n")
+        out.writelines(case + "\n" for case, _ in lines)
+    if args.routes:
+        with open(args.routes, "w", encoding="ascii", newline="\n") as f:
+            f.writelines(json.dumps(route, separators=(",", ":")) + "\n" for _, route in lines)
 
 
 if __name__ == "__main__":

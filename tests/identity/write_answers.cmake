@@ -1,11 +1,18 @@
 # Answers the seeded identity cases with one target's `stratamix eval` (under
 # its emulator when cross-built) and keeps the answers for the comparison
-# across targets (tests/identity/compare_answers.py, run by tests/run-all.sh).
+# across targets (conformance/check.py, run by tests/run-all.sh).
 #
-#   cmake -DSTRATAMIX=... -DEMULATOR=a|b -DCASES=... -DANSWERS=... -P write_answers.cmake
+# The conformance pack answers them so too, in both float models (PLUGIN:
+# the plug-in of the other model, where not the one beside the tool).
+#
+#   cmake -DSTRATAMIX=... -DEMULATOR=a|b [-DPLUGIN=...] -DCASES=... -DANSWERS=... -P write_answers.cmake
 string(REPLACE "|" ";" emulator "${EMULATOR}")
+set(plugin "")
+if(DEFINED PLUGIN)
+  set(plugin --plugin ${PLUGIN})
+endif()
 execute_process(
-  COMMAND ${emulator} ${STRATAMIX} eval
+  COMMAND ${emulator} ${STRATAMIX} eval ${plugin}
   INPUT_FILE ${CASES}
   OUTPUT_FILE ${ANSWERS}
   ERROR_VARIABLE messages
