@@ -195,6 +195,51 @@ def serve_section(out, report_dir):
     out("")
 
 
+def bake_section(out, report_dir):
+    """The bake's figures from bench/bake_times.py."""
+    path = os.path.join(report_dir, "bake_times.json")
+    if not os.path.exists(path):
+        return
+    with open(path) as f:
+        bake = json.load(f)
+    targets = bake["targets"]
+
+    def met(ok):
+        return "yes" if ok else "**no**"
+    out("## stratamix bake")
+    out("")
+    out(f"`bench/bake_times.py` bakes `{bake['mesh']}` with `{bake['look']}`, one sample a "
+        f"texel, maps color and normal, on {bake['cores']} cores, and renders the same look "
+        "with `stratamix preview` on a swatch of the bake's size (as many samples, one a "
+        "pixel). The shading's samples per second (rasterising and the shader's calls) "
+        "are set against the preview's; the whole bake's rate, padding and files included, "
+        "stands beside them. Load average "
+        f"{', '.join(f'{x:.2f}' for x in bake['load_avg']['before'])} before, "
+        f"{', '.join(f'{x:.2f}' for x in bake['load_avg']['after'])} after.")
+    out("")
+    out("| size | bake, shading | whole bake | preview | shading / preview | target | met "
+        "| peak memory | target | met |")
+    out("|---|---|---|---|---|---|---|---|---|---|")
+    for row in bake["sizes"]:
+        b, p = row["bake"], row["preview"]
+        ratio = b["shading_rate"] / p["rate"]
+        peak = b["peak_bytes"] / 2**30
+        out(f"| {b['size']} | {b['shading_rate'] / 1e6:.2f} M/s | {b['rate'] / 1e6:.2f} M/s "
+            f"| {p['rate'] / 1e6:.2f} M/s | {ratio:.2f} | at least "
+            f"{targets['against_preview']:g} | {met(ratio >= targets['against_preview'])} "
+            f"| {peak:.2f} GiB | under {targets['peak_gib']:g} GiB "
+            f"| {met(peak < targets['peak_gib'])} |")
+    t = bake["threads"]
+    ratio = t["bake_speedup"] / t["shader_speedup"]
+    out("")
+    out(f"From one thread to two at {t['size']}: the bake's shading x{t['bake_speedup']:.2f} "
+        f"({t['bake_one'] / 1e6:.2f} to {t['bake_two'] / 1e6:.2f} M samples/s), the bare "
+        f"shader's (`threads/`) x{t['shader_speedup']:.2f}, the medians of "
+        f"{len(t['rounds'])} rounds that each run all four in turn; ratio {ratio:.2f}, target at least "
+        f"{targets['against_shader_threads']:g}: {met(ratio >= targets['against_shader_threads'])}.")
+    out("")
+
+
 def main():
     report_dir, docs_dir = sys.argv[1], sys.argv[2]
     results = {}
@@ -299,6 +344,7 @@ def main():
             f"thread, {t2 / 1e6:.2f} M calls/s on two ({t2 / t1:.2f} times).")
         out("")
     serve_section(out, report_dir)
+    bake_section(out, report_dir)
     out("## Reproducing")
     out("")
     out("```sh")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both float models, each also at -O3, runs the benchmarks, the
-# instruction counts and stratamix serve under abuse (bench/serve_abuse.py),
+# instruction counts, stratamix serve under abuse (bench/serve_abuse.py) and
+# stratamix bake against the preview (bench/bake_times.py),
 # and writes docs/performance.md with its plot
 # (docs/performance.svg). The -O3 builds are the reference the presets'
 # -O2 build is held against; their runs alternate with the presets' runs,
@@ -12,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh native perf preview serve
+tools/install-deps.sh native perf preview serve bake
 rounds=${ROUNDS:-5}
 calls=${CALLS:-200}
 min_time=${MIN_TIME:-0.1}
@@ -56,6 +57,10 @@ done
 echo "report.sh: stratamix serve under abuse" >&2
 /usr/bin/python3 bench/serve_abuse.py --stratamix build/native/bin/stratamix \
   --label "this tree" --json "$out/serve_abuse.json"
+
+echo "report.sh: stratamix bake against the preview and the bare shader" >&2
+/usr/bin/python3 bench/bake_times.py --stratamix build/native/bin/stratamix \
+  --bench build/native/bin/strata_bench --json "$out/bake_times.json"
 
 lscpu > "$out/lscpu.txt"
 /usr/bin/python3 bench/report.py "$out" docs

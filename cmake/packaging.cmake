@@ -6,8 +6,8 @@
 # another build's bits (native-single would otherwise make a
 # strataMix-*-linux-x86_64 of the single model).
 
-# The README, the licence, the manual with its pictures and the example
-# presets travel with every install, not only the archives, laid out as in
+# The README, the licence, the manual with its pictures, the example
+# presets and the bake's example mesh travel with every install, not only the archives, laid out as in
 # the source tree so that the README's and the manual's links resolve there.
 install(FILES README.md LICENSE DESTINATION share/doc/strataMix)
 install(FILES docs/manual.md docs/serve.png docs/performance.md docs/performance.svg
@@ -16,6 +16,7 @@ install(DIRECTORY docs/images/ DESTINATION share/doc/strataMix/docs/images
         FILES_MATCHING PATTERN "*.png")
 install(DIRECTORY preview/presets/ DESTINATION share/doc/strataMix/preview/presets
         FILES_MATCHING PATTERN "*.preset")
+install(FILES bake/examples/vase.obj DESTINATION share/doc/strataMix/bake/examples)
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(STRATAMIX_PACKAGE_PLATFORM linux-x86_64)

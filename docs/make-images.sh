@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders the manual's pictures afresh through the plug-in with the built
 # stratamix preview: the three contact sheets, small, and each cell of the
-# blend-mode sheet on its own, a little larger.
+# blend-mode sheet on its own, a little larger; and with stratamix bake, an
+# example look's colour and normal maps on the example mesh.
 #
 #   docs/make-images.sh [OUT_DIR]     (default docs/images; needs build/native)
 #
@@ -24,6 +25,23 @@ preview --sheet blend-modes --cell 40 --out "$work"
 preview --sheet color-correct --cell 48 --out "$work"
 preview --sheet normals --cell 56 --out "$work"
 preview --sheet blend-modes --cell 64 --cells --out "$work/cells"
+"$stratamix" bake preview/presets/layered-bumps.preset --mesh bake/examples/vase.obj --size 256 \
+  --aa 2 --maps color,normal --out "$work/bake" >/dev/null
+# The pictures without the maps' text chunks (the look, the mesh, the
+# release), so that they change only when the texels do.
+for map in color normal; do
+  python3 - "$work/bake/layered-bumps_$map.1001.png" "$work/bake-$map.png" <<'EOF'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+out, at = [data[:8]], 8
+while at < len(data):
+    length, kind = struct.unpack(">I4s", data[at:at + 8])
+    if kind not in (b"tEXt", b"zTXt", b"iTXt"):
+        out.append(data[at:at + 12 + length])
+    at += 12 + length
+open(sys.argv[2], "wb").write(b"".join(out))
+EOF
+done
 
 mkdir -p "$out"
 rm -f "$out"/*.png

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds a fuzz preset and runs each fuzzer for a bounded time, starting from
 # the checked-in seeds: strata_fuzz on the plug-in, preset_fuzz on the
-# preset parser, which stratamix serve runs on text from the network, and
-# eval_fuzz on stratamix eval's case lines, scene_fuzz on the scene reader. A finding is kept in
-# build/PRESET/findings/ and fails the run; replay it with
-# build/PRESET/bin/strata_fuzz FILE (preset_fuzz for a preset- finding,
-# eval_fuzz for an eval- one, scene_fuzz for a scene- one).
+# preset parser, which stratamix serve runs on text from the network,
+# eval_fuzz on stratamix eval's case lines, scene_fuzz on the scene reader,
+# and mesh_fuzz on the bake's mesh reader and UV rasteriser (where the build
+# has assimp). A finding is kept in build/PRESET/findings/ and fails the run;
+# replay it with build/PRESET/bin/strata_fuzz FILE (preset_fuzz for a preset-
+# finding, eval_fuzz for an eval- one, scene_fuzz for a scene- one, mesh_fuzz
+# for a mesh- one).
 #
 #   fuzz/run.sh [fuzz|fuzz-single] [SECONDS]      (defaults: fuzz, 60 each)
 set -euo pipefail
@@ -43,4 +45,8 @@ run preset_fuzz "$build/preset-corpus" preset- fuzz/preset_corpus preview/preset
 run eval_fuzz "$build/eval-corpus" eval- fuzz/eval_corpus || status=1
 # The small scenes of the reader's tests are the scene reader's seeds.
 run scene_fuzz "$build/scene-corpus" scene- tests/scene || status=1
+# Triangle soups in the target's own reading (fuzz/make_mesh_corpus.py).
+if [ -x "$build/bin/mesh_fuzz" ]; then
+  run mesh_fuzz "$build/mesh-corpus" mesh- fuzz/mesh_corpus || status=1
+fi
 exit "$status"

@@ -11,6 +11,10 @@ namespace {
 
 constexpr float kTwoPi = 6.28318530717958647692f;
 
+// A tangent keeps its own direction when at least this share of its length
+// lies square to the normal.
+constexpr float kSquareEnough = 1e-4f;
+
 float lerp(float a, float b, float t) { return a + (b - a) * t; }
 
 Value lerp_values(const Value& a, const Value& b, float t) {
@@ -100,24 +104,49 @@ float noise_at(float frequency, float u, float v) {
   return (coarse + 0.5f * fine) / 1.5f;
 }
 
+TangentFrame tangent_frame(strataMix_vector normal, strataMix_vector tangent,
+                           strataMix_vector bitangent) {
+  // The tangent made square to the normal. What is left of one that lies
+  // (almost) along the normal, or of none at all, has no direction but
+  // rounding's; the frame then comes from the normal alone, as on a surface
+  // without UVs.
+  const float along = dot(normal, tangent);
+  const strataMix_vector square{tangent.x - along * normal.x, tangent.y - along * normal.y,
+                                tangent.z - along * normal.z};
+  const float given = std::sqrt(dot(tangent, tangent));
+  const float left = std::sqrt(dot(square, square));
+  TangentFrame f;
+  if (std::isfinite(left) && left > kSquareEnough * given) {
+    f.tangent = normalized(square);
+  } else {
+    const strataMix_vector up =
+        std::fabs(normal.y) < 0.999f ? strataMix_vector{0, 1, 0} : strataMix_vector{1, 0, 0};
+    f.tangent = normalized(cross(up, normal));
+  }
+  // Square to both, on the side of +v (mirrored UVs turn it over).
+  f.bitangent = cross(normal, f.tangent);
+  if (dot(f.bitangent, bitangent) < 0.0f) {
+    f.bitangent = {-f.bitangent.x, -f.bitangent.y, -f.bitangent.z};
+  }
+  return f;
+}
+
 strataMix_vector bump_normal(float frequency, float height, float u, float v,
-                             strataMix_vector normal) {
+                             strataMix_vector normal, const TangentFrame& frame) {
   const float pu = kTwoPi * frequency * u;
   const float pv = kTwoPi * frequency * v;
   const float slope_u = height * std::cos(pu) * std::sin(pv);
   const float slope_v = height * std::sin(pu) * std::cos(pv);
-  // The tangent runs along +u where the normal faces the viewer (+z); near
-  // the poles of y another axis keeps the frame defined.
-  const strataMix_vector up =
-      std::fabs(normal.y) < 0.999f ? strataMix_vector{0, 1, 0} : strataMix_vector{1, 0, 0};
-  const strataMix_vector tangent = normalized(cross(up, normal));
-  const strataMix_vector bitangent = cross(normal, tangent);
+  const strataMix_vector& tangent = frame.tangent;
+  const strataMix_vector& bitangent = frame.bitangent;
   return normalized({normal.x - slope_u * tangent.x - slope_v * bitangent.x,
                      normal.y - slope_u * tangent.y - slope_v * bitangent.y,
                      normal.z - slope_u * tangent.z - slope_v * bitangent.z});
 }
 
-Value pattern_value(const Pattern& p, float u, float v, strataMix_vector normal) {
+Value pattern_value(const Pattern& p, const SurfacePoint& at, strataMix_vector normal) {
+  const float u = at.u;
+  const float v = at.v;
   switch (p.kind) {
     case PatternKind::checker:
       return checker_at(p.frequency, u, v) < 0.5f ? p.stops[0] : p.stops[1];
@@ -126,20 +155,24 @@ Value pattern_value(const Pattern& p, float u, float v, strataMix_vector normal)
     case PatternKind::noise:
       return lerp_values(p.stops[0], p.stops[1], noise_at(p.frequency, u, v));
     case PatternKind::bump: {
-      const strataMix_vector n = bump_normal(p.frequency, p.height, u, v, normal);
+      const strataMix_vector n = bump_normal(p.frequency, p.height, u, v, normal,
+                                             tangent_frame(normal, at.tangent, at.bitangent));
       return {n.x, n.y, n.z, 0.0f};
     }
   }
   return {};
 }
 
+const SurfacePoint& surface_point(const mi_state& state) {
+  static const SurfacePoint kOrigin{};
+  const void* context = host::sample_of(state).context;
+  return context != nullptr ? *static_cast<const SurfacePoint*>(context) : kOrigin;
+}
+
 host::Connection pattern_connection(Pattern p, FieldType kind) {
   return [p = std::move(p), kind](mi_state& state, void* value) {
-    // A sample that does not say where it lies is taken at the origin.
-    const void* context = host::sample_of(state).context;
-    const SurfacePoint at =
-        context != nullptr ? *static_cast<const SurfacePoint*>(context) : SurfacePoint{};
-    const Value v = pattern_value(p, at.u, at.v, state.normal);
+    const SurfacePoint& at = surface_point(state);
+    const Value v = pattern_value(p, at, state.normal);
     std::memcpy(value, v.data(), slot_size(kind));
   };
 }

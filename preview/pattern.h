@@ -71,11 +71,31 @@ constexpr bool pattern_connects_to(PatternKind kind, FieldType type) {
 }
 
 // Where a sample lies on the surface. The renderer hands it to the patterns
-// as the sample's context, which the host passes on untouched.
+// and textures as the sample's context, which the host passes on untouched;
+// the shader never sees it, and the renderer's state keeps the layout the
+// plug-in is compiled against.
 struct SurfacePoint {
   float u = 0.0f;
   float v = 0.0f;
+  // The footprint: how far u and v move from this sample to the next one
+  // across (x) and down (y). Textures are filtered over it; 0 is a point.
+  float dudx = 0.0f;
+  float dvdx = 0.0f;
+  float dudy = 0.0f;
+  float dvdy = 0.0f;
+  // Where the sample lies on the object.
+  strataMix_vector position{0.0f, 0.0f, 0.0f};
+  // The sample's frame, each of unit length and at right angles: the surface
+  // normal as the renderer hands it in, and the tangent and bitangent along
+  // +u and +v, in which a normal map is read.
+  strataMix_vector normal{0.0f, 0.0f, 1.0f};
+  strataMix_vector tangent{1.0f, 0.0f, 0.0f};
+  strataMix_vector bitangent{0.0f, 1.0f, 0.0f};
 };
+
+// The point of the sample a connection is evaluated for; a sample that does
+// not say where it lies is taken at the origin, facing +z.
+const SurfacePoint& surface_point(const mi_state& state);
 
 // One value of a parameter's type: a colour's four channels, a vector's
 // three components or one float, in the first words.
@@ -97,9 +117,10 @@ struct Pattern {
 // The pattern a preset names ("checker"), or false.
 bool pattern_kind_named(std::string_view name, PatternKind* kind);
 
-// The pattern's value at (u, v), in the width of its stops, for a surface
-// whose normal is `normal` (bump perturbs that normal).
-Value pattern_value(const Pattern& p, float u, float v, strataMix_vector normal);
+// The pattern's value at the sample's (u, v), in the width of its stops, for
+// a surface whose normal is `normal` (bump perturbs that normal in the
+// sample's frame).
+Value pattern_value(const Pattern& p, const SurfacePoint& at, strataMix_vector normal);
 
 // The connection that evaluates the pattern for a parameter of `kind` at the
 // sample's SurfacePoint.
@@ -110,11 +131,22 @@ host::Connection pattern_connection(Pattern p, FieldType kind);
 float checker_at(float frequency, float u, float v);
 float noise_at(float frequency, float u, float v);
 
+// The frame a bump tilts the normal in: the sample's tangent along +u made
+// square to `normal`, and the bitangent square to both on the side of +v.
+// Where the tangent lies along the normal or is missing, a frame built from
+// the normal alone stands in.
+struct TangentFrame {
+  strataMix_vector tangent;
+  strataMix_vector bitangent;
+};
+TangentFrame tangent_frame(strataMix_vector normal, strataMix_vector tangent,
+                           strataMix_vector bitangent);
+
 // The bumped normal: the surface normal tilted by the slope of the height
-// field height * sin(2 pi f u) * sin(2 pi f v) / (2 pi f), in a tangent frame
-// built from the normal alone, then normalised.
+// field height * sin(2 pi f u) * sin(2 pi f v) / (2 pi f) along the frame's
+// tangent and bitangent, then normalised.
 strataMix_vector bump_normal(float frequency, float height, float u, float v,
-                             strataMix_vector normal);
+                             strataMix_vector normal, const TangentFrame& frame);
 
 }  // namespace strata::preview
 

@@ -232,7 +232,9 @@ Assignment parse_line(std::string_view text, int line) {
   if (value.empty()) {
     fail(line, "missing the value of " + what);
   }
-  if (value.find('(') != std::string_view::npos) {
+  if (is_texture_call(value)) {
+    a.texture = parse_texture_input(value, *a.field, what, line);
+  } else if (value.find('(') != std::string_view::npos) {
     a.pattern = parse_pattern(value, *a.field, what, line);
   } else if (field_type(*a.field) == FieldType::integer) {
     const std::vector<std::string_view> w = words(value);
@@ -257,6 +259,22 @@ std::vector<std::uint32_t> slots_of(const Assignment& a) {
   return all;
 }
 
+// Where a comment begins: the first '#' outside double quotes (a texture's
+// path may hold one).
+std::size_t comment_start(std::string_view line) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (quoted && line[i] == '\\') {
+      ++i;
+    } else if (line[i] == '"') {
+      quoted = !quoted;
+    } else if (!quoted && line[i] == '#') {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
 unsigned char* record_bytes(strataMix_params* params, std::uint32_t offset) {
   return reinterpret_cast<unsigned char*>(params) + offset;
 }
@@ -277,7 +295,7 @@ Preset parse_preset(std::string_view text) {
       fail(line, "column " + std::to_string(read.nul_column) +
                      ": a NUL byte, which a preset cannot hold");
     }
-    const std::string_view current = trim(read.text.substr(0, read.text.find('#')));
+    const std::string_view current = trim(read.text.substr(0, comment_start(read.text)));
     if (current.empty()) {
       continue;
     }
@@ -311,11 +329,21 @@ void set_preview_defaults(strataMix_params* params) {
   }
 }
 
-void apply_preset(const Preset& preset, host::Host* host) {
+void apply_preset(const Preset& preset, host::Host* host, TextureSource* textures) {
   for (const Assignment& a : preset.assignments) {
+    // A texture is opened once for all the slots it connects.
+    host::Connection texture;
+    if (a.texture) {
+      if (textures == nullptr) {
+        fail(a.line, "a texture needs the preview's image reader, which this tool lacks");
+      }
+      texture = textures->connect(*a.texture, field_type(*a.field), a.line);
+    }
     for (std::uint32_t slot : slots_of(a)) {
       const std::uint32_t offset = ParameterRef{a.field, slot}.offset();
-      if (a.pattern) {
+      if (a.texture) {
+        host->connect(offset, texture);
+      } else if (a.pattern) {
         host->connect(offset, pattern_connection(*a.pattern, field_type(*a.field)));
       } else if (field_type(*a.field) == FieldType::integer) {
         std::memcpy(record_bytes(&host->params(), offset), &a.integer, sizeof a.integer);

@@ -10,6 +10,7 @@
 //   baseColor = checker(8)          # connected to a pattern
 //   baseColor = ramp(u, 0 0 0 1, 1 0.5 0 1, 1 1 1 1)
 //   layerNormal[0] = bump(6, 0.4)
+//   layerColor = texture("wood.png", srgb)      # texture_input.h
 //
 // Each parameter (or slot) is set at most once. Lines end in CR, LF or CRLF;
 // a byte-order mark at the start is skipped; a NUL byte is an error.
@@ -27,6 +28,7 @@
 #include "fields.h"
 #include "host.h"
 #include "pattern.h"
+#include "texture_input.h"
 
 namespace strata::preview {
 
@@ -42,6 +44,7 @@ struct Assignment {
   std::int32_t integer = 0;  // the value of an integer field
   Value value{};             // the value of a float, colour or vector field
   std::optional<Pattern> pattern;
+  std::optional<TextureInput> texture;
 };
 
 struct Preset {
@@ -68,8 +71,9 @@ Preset parse_preset(std::string_view text);
 void set_preview_defaults(strataMix_params* params);
 
 // Writes the preset's values into the host's record and connects its
-// patterns.
-void apply_preset(const Preset& preset, host::Host* host);
+// patterns, and its textures through `textures`. A preset that names a
+// texture needs a source: without one it is a PresetError on that line.
+void apply_preset(const Preset& preset, host::Host* host, TextureSource* textures = nullptr);
 
 }  // namespace strata::preview
 

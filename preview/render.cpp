@@ -24,22 +24,39 @@ struct SurfaceHit {
   SurfacePoint point;
 };
 
-// x and y in [0, 1] across the view, y downward as the image runs.
-SurfaceHit surface_at(Shape shape, float x, float y) {
-  if (shape == Shape::swatch) {
-    return {true, {0.0f, 0.0f, 1.0f}, {x, 1.0f - y}};
-  }
+// x and y in [0, 1] across the view, y downward as the image runs; step_x
+// and step_y, the distance to the next sample in each direction.
+SurfaceHit surface_at(Shape shape, float x, float y, float step_x, float step_y) {
   const float sx = 2.0f * x - 1.0f;
   const float sy = 1.0f - 2.0f * y;
+  if (shape == Shape::swatch) {
+    SurfacePoint p{x, 1.0f - y, step_x, 0.0f, 0.0f, -step_y, {sx, sy, 0.0f}};
+    return {true, {0.0f, 0.0f, 1.0f}, p};
+  }
   const float r2 = sx * sx + sy * sy;
   if (r2 > 1.0f) {
     return {false, {0.0f, 0.0f, 0.0f}, {}};
   }
   const float sz = std::sqrt(1.0f - r2);
   // The visible half of the sphere spans u and v over [0, 1].
-  const float u = 0.5f + std::atan2(sx, sz) / kPi;
-  const float v = 0.5f + std::asin(std::clamp(sy, -1.0f, 1.0f)) / kPi;
-  return {true, {sx, sy, sz}, {u, v}};
+  SurfacePoint p;
+  p.u = 0.5f + std::atan2(sx, sz) / kPi;
+  p.v = 0.5f + std::asin(std::clamp(sy, -1.0f, 1.0f)) / kPi;
+  p.position = p.normal = {sx, sy, sz};
+  // The footprint from the derivatives of u and v: du/dsx = 1 / (pi sz),
+  // du/dsy = sx sy / (pi sz r^2), dv/dsy = 1 / (pi r), where r is the
+  // distance from the axis; it grows without bound toward the rim.
+  const float r = std::sqrt(sx * sx + sz * sz);
+  p.dudx = 2.0f * step_x / (kPi * sz);
+  p.dudy = -2.0f * step_y * sx * sy / (kPi * sz * r * r);
+  p.dvdy = -2.0f * step_y / (kPi * r);
+  // The tangent along the longitude (+u) and the bitangent along the
+  // latitude (+v); at the poles the default frame stands in.
+  if (r > 0.0f) {
+    p.tangent = {sz / r, 0.0f, -sx / r};
+    p.bitangent = {-sy * sx / r, r, -sy * sz / r};
+  }
+  return {true, {sx, sy, sz}, p};
 }
 
 // The four floats a pixel shows of one call's result.
@@ -112,6 +129,8 @@ std::uint64_t render_row(host::Host& host, host::ShaderFn shader, const View& vi
                          host::Sample* sample, Frame* frame) {
   const float inv = 1.0f / static_cast<float>(view.aa);
   const float per_pixel = static_cast<float>(view.aa * view.aa);
+  const float step_x = inv / static_cast<float>(view.width);
+  const float step_y = inv / static_cast<float>(view.height);
   std::uint64_t calls = 0;
   for (int x = 0; x < view.width; ++x) {
     std::array<float, 4> sum{};
@@ -123,7 +142,7 @@ std::uint64_t render_row(host::Host& host, host::ShaderFn shader, const View& vi
                          static_cast<float>(view.width);
         const float fy = (static_cast<float>(y) + (static_cast<float>(sy) + 0.5f) * inv) /
                          static_cast<float>(view.height);
-        const SurfaceHit p = surface_at(view.shape, fx, fy);
+        const SurfaceHit p = surface_at(view.shape, fx, fy, step_x, step_y);
         if (!p.hit) {
           continue;
         }

@@ -2,13 +2,18 @@
 
 #include <utility>
 
+#include "textures.h"
+
 namespace strata::preview {
 namespace {
 
-// A cell's host: the preview's defaults, then the cell's preset.
+// A cell's host: the preview's defaults, then the cell's preset, its
+// textures opened by the paths it holds (a preset file's are made relative
+// to its folder as it is read).
 void set_up_cell(const Cell& cell, host::Host* host) {
   set_preview_defaults(&host->params());
-  apply_preset(cell.preset, host);
+  TextureFiles textures({{}, false});
+  apply_preset(cell.preset, host, &textures);
 }
 
 }  // namespace
@@ -28,6 +33,13 @@ std::uint64_t sheet_samples(const Sheet& sheet, const SheetLayout& layout) {
   return static_cast<std::uint64_t>(sheet.cells.size()) * static_cast<std::uint64_t>(layout.cell) *
          static_cast<std::uint64_t>(layout.cell) * static_cast<std::uint64_t>(layout.aa) *
          static_cast<std::uint64_t>(layout.aa);
+}
+
+void open_textures(const Sheet& sheet) {
+  for (const Cell& cell : sheet.cells) {
+    host::Host h;
+    set_up_cell(cell, &h);
+  }
 }
 
 SheetImages render_sheet(const Sheet& sheet, host::ShaderFn shader, const SheetLayout& layout,

@@ -42,6 +42,10 @@ std::uint64_t sheet_samples(const Sheet& sheet, const SheetLayout& layout);
 // stage for a cell (result and lit normal), else 1.
 int sheet_panels(const Sheet& sheet, host::ShaderFn shader);
 
+// Sets every cell up once, opening the textures its preset names by the
+// paths it holds. Throws PresetError for one that cannot be read.
+void open_textures(const Sheet& sheet);
+
 }  // namespace strata::preview
 
 #endif  // STRATAMIX_PREVIEW_SHEET_H

@@ -17,6 +17,7 @@
 #include "pattern.h"
 #include "scene_preset.h"
 #include "scene_writer.h"
+#include "textures.h"
 
 namespace strata::serve {
 namespace {
@@ -99,6 +100,29 @@ std::string encode_png(OIIO::ImageBuf image) {
   return {bytes.begin(), bytes.end()};
 }
 
+json texture_json(const preview::TextureInput& t) {
+  json out{{"kind", t.normal_map ? "normalmap" : "texture"},
+           {"path", t.path},
+           {"wrap", std::string(preview::texture_wrap_name(t.wrap))}};
+  if (t.normal_map) {
+    out["y"] = t.y_down ? "down" : "up";
+  } else {
+    out["colorspace"] = t.srgb ? "srgb" : "linear";
+  }
+  return out;
+}
+
+// Where a server started without a textures folder sends texture calls.
+class NoTextures final : public preview::TextureSource {
+ public:
+  host::Connection connect(const preview::TextureInput& input, FieldType /*type*/,
+                           int line) override {
+    throw preview::PresetError(line, "texture \"" + input.path +
+                                         "\": this server reads no textures (stratamix serve "
+                                         "--textures DIR names the folder they come from)");
+  }
+};
+
 Answer json_answer(int status, std::string body) {
   return {status, "application/json", std::move(body), {}};
 }
@@ -131,8 +155,12 @@ nlohmann::ordered_json limits_json() {
       {"limits", {{"size", kMaxSize}, {"aa", kMaxAa}, {"calls", kMaxCalls}, {"body", kMaxBody}}}};
 }
 
-std::string fields_json() {
-  return describe::description_json({describe::preview_lists(), limits_json()});
+std::string fields_json(const std::vector<std::string>* textures) {
+  describe::Document serve = limits_json();
+  if (textures != nullptr) {
+    serve["textures"] = *textures;
+  }
+  return describe::description_json({describe::preview_lists(), serve});
 }
 
 std::string preset_json(const preview::Preset& preset) {
@@ -141,7 +169,9 @@ std::string preset_json(const preview::Preset& preset) {
     json entry{{"line", a.line}, {"name", std::string(a.field->name)}};
     entry["slot"] = a.slot ? json(*a.slot) : json(nullptr);
     const FieldType type = field_type(*a.field);
-    if (a.pattern) {
+    if (a.texture) {
+      entry["texture"] = texture_json(*a.texture);
+    } else if (a.pattern) {
       entry["pattern"] = pattern_json(*a.pattern, type);
     } else if (type == FieldType::integer) {
       entry["integer"] = a.integer;
@@ -182,10 +212,17 @@ Answer no_page_answer(std::string_view path) {
   return refusal_answer({404, "no such page: " + std::string(path)});
 }
 
-Answer get_answer(std::string_view path) {
+Answer get_answer(std::string_view path, const std::string& textures) {
   if (path == "/api/fields") {
-    static const std::string fields = fields_json();
-    return json_answer(200, fields);
+    if (textures.empty()) {
+      static const std::vector<std::string> none;
+      static const std::string fields = fields_json(&none);
+      return json_answer(200, fields);
+    }
+    // The folder as it is now: an image added while the page is open shows
+    // at its next reading.
+    const std::vector<std::string> names = preview::texture_names(textures);
+    return json_answer(200, fields_json(&names));
   }
   // The page's own files by their exact paths; the path is decoded already,
   // so "/%2e%2e/" and its kind are no asset's path either.
@@ -273,6 +310,18 @@ RenderRequest render_request(const Query& query, const std::string& body) {
   }
   request.preset = parsed(body);
   return request;
+}
+
+void apply_request(const RenderRequest& request, const std::string& textures, host::Host* host) {
+  preview::set_preview_defaults(&host->params());
+  preview::TextureFiles files({textures, true});
+  NoTextures none;
+  try {
+    preview::apply_preset(request.preset, host,
+                          textures.empty() ? static_cast<preview::TextureSource*>(&none) : &files);
+  } catch (const preview::PresetError& e) {
+    throw Refusal{400, e.what(), e.line};
+  }
 }
 
 std::string frame_floats(const preview::Frame& frame) {

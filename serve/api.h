@@ -44,12 +44,14 @@ nlohmann::ordered_json limits_json();
 
 // The description of the contract with the preview's lists and the
 // server's limits (describe/description.h), as `stratamix describe` prints
-// it in a build with the server.
-std::string fields_json();
+// it in a build with the server; a server also lists under "textures" the
+// images a preset may name (none without a textures folder).
+std::string fields_json(const std::vector<std::string>* textures = nullptr);
 
 // {"assignments": [...]}: each with its line, name, slot (null for every
 // slot), and either "integer", "value" (the numbers as a preset writes them)
-// or "pattern" (kind, frequency, axis, height, stops).
+// or "pattern" (kind, frequency, axis, height, stops), or "texture" (kind
+// texture or normalmap, path, wrap, and colorspace or y).
 std::string preset_json(const preview::Preset& preset);
 
 // {"error": message}, and "line" where the message concerns one line of a
@@ -81,7 +83,9 @@ using Query = std::vector<std::pair<std::string, std::string>>;
 
 // GET (or HEAD) of `path`: the page's files by their exact paths, the field
 // list, or 404 for any other path.
-Answer get_answer(std::string_view path);
+// The field list names the images of the `textures` folder as they are
+// now, none when it is empty.
+Answer get_answer(std::string_view path, const std::string& textures = {});
 // Any other method, or a POST to a path that takes none.
 Answer no_page_answer(std::string_view path);
 // POST /api/parse.
@@ -105,6 +109,10 @@ struct RenderRequest {
   Format format = Format::png;
 };
 RenderRequest render_request(const Query& query, const std::string& body);
+// The record as the preview sets it, with the request's preset applied; its
+// textures come from the `textures` folder alone (none when it is empty),
+// each opened now: one that cannot be is the preset's 400.
+void apply_request(const RenderRequest& request, const std::string& textures, host::Host* host);
 
 // The floats of a frame (format=f32), every number little-endian:
 //   a head of four 32-bit words: the bytes "SMF1", the width, the height

@@ -15,6 +15,7 @@
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -322,7 +323,7 @@ MHD_Result Server::Impl::handle(MHD_Connection* /*c*/, std::string_view url,
     if (url == "/api/scene") {
       return answer(r, scene_answer(scene_folder, query_of(r->mhd)));
     }
-    return answer(r, get_answer(url));
+    return answer(r, get_answer(url, options.textures));
   }
   if (method != MHD_HTTP_METHOD_POST ||
       (url != "/api/render" && url != "/api/parse" && url != "/api/block")) {
@@ -354,15 +355,14 @@ MHD_Result Server::Impl::answer(Request* r, const Answer& a) {
 
 MHD_Result Server::Impl::start_render(Request* r) {
   RenderRequest asked;
+  auto job = std::make_shared<RenderJob>();
+  job->host = std::make_unique<host::Host>();
   try {
     asked = render_request(query_of(r->mhd), r->body);
+    apply_request(asked, options.textures, job->host.get());
   } catch (const Refusal& refusal) {
     return answer(r, refusal_answer(refusal));
   }
-  auto job = std::make_shared<RenderJob>();
-  job->host = std::make_unique<host::Host>();
-  preview::set_preview_defaults(&job->host->params());
-  preview::apply_preset(asked.preset, job->host.get());
   job->shader = shader;
   job->view = asked.view;
   job->format = asked.format;
@@ -562,6 +562,10 @@ Server::Server(host::ShaderFn shader, const Options& options)
   // The picture of a render is made on the pool's worker that finishes it;
   // OpenImageIO would otherwise start a pool of its own for it.
   OIIO::attribute("threads", 1);
+  std::error_code ec;
+  if (!options.textures.empty() && !std::filesystem::is_directory(options.textures, ec)) {
+    throw std::runtime_error("the textures folder " + options.textures + " is not a folder");
+  }
   m.host = options.bind;
   m.listen_fd = listen_on(options.bind, options.port, &m.v6);
   m.port = m.listen_fd < 0 ? -1 : bound_port(m.listen_fd);

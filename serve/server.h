@@ -4,7 +4,8 @@
 // preview` give the same pixels.
 //
 //   GET  /                 the page (its script and style at /app.js, /style.css)
-//   GET  /api/fields       the field list, the modes, patterns, ray types, limits (JSON)
+//   GET  /api/fields       the field list, the modes, patterns, ray types, limits and
+//                          the images of the textures folder (JSON)
 //   POST /api/parse        a preset -> its assignments (JSON), or 400 with the message
 //   POST /api/block?name=N a preset -> its shader block (JSON)
 //   GET  /api/scenes       the scenes of the --scenes folder (JSON)
@@ -17,7 +18,8 @@
 //                          with the same token replaces this one (409)
 //
 // Errors are JSON, {"error": message} ("line" for a preset's line): 400 for a
-// bad preset or render option, 404 for any other path, 413 for a body over
+// bad preset or render option (a texture outside the textures folder too),
+// 404 for any other path, 413 for a body over
 // kMaxBody, 431 for over kMaxHeaders header fields, 503 when the renders
 // running and waiting are as many as allowed.
 //
@@ -49,6 +51,9 @@ struct Options {
   unsigned renders = 0;
   // Renders that may wait for a place; beyond them a render gets 503.
   unsigned waiting = 32;
+  // The folder textures come from (the page names them relative to it);
+  // empty: none do.
+  std::string textures;
   // Connections at once; beyond them new ones wait in the listen backlog.
   unsigned connections = 1000;
   // Seconds for a whole request, head and body, from its connection's
@@ -64,8 +69,9 @@ struct Options {
 
 class Server {
  public:
-  // Binds the address; throws std::runtime_error when it cannot. `shader`
-  // must stay loaded while the server runs.
+  // Binds the address; throws std::runtime_error when it cannot, or when
+  // the textures folder is not a folder. `shader` must stay loaded while the
+  // server runs.
   Server(host::ShaderFn shader, const Options& options);
   ~Server();
   Server(const Server&) = delete;

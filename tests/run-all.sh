@@ -33,7 +33,7 @@ unset WINEPREFIX
 own_home "$logs/setup-home"
 
 wine32=$(tests/probe-x86-32.sh)
-parts=(native cross preview serve browser fuzz)
+parts=(native cross preview serve bake browser fuzz)
 if [ "$wine32" = yes ]; then
   parts+=(wine32)
 fi
@@ -74,11 +74,13 @@ preset() {
   local name=$1 where=$2 log=$logs/$1.log
   shift 2
   local configure=(cmake --preset "$name")
-  # The preview, stratamix serve and their tests are part of every native
-  # run: a missing OpenImageIO or libmicrohttpd fails here instead of skipping
-  # them. The cross builds never look for them.
+  # The preview, stratamix serve, the bake and their tests are part of every
+  # native run: a missing OpenImageIO, libmicrohttpd or assimp fails here
+  # instead of skipping them. The cross builds never look for them.
   case "$name" in
-    native*) configure+=(-DSTRATAMIX_BUILD_PREVIEW=ON -DSTRATAMIX_BUILD_SERVE=ON) ;;
+    native*)
+      configure+=(-DSTRATAMIX_BUILD_PREVIEW=ON -DSTRATAMIX_BUILD_SERVE=ON -DSTRATAMIX_BUILD_BAKE=ON)
+      ;;
   esac
   local build=(cmake --build --preset "$name")
   if [ -n "${targets:-}" ]; then

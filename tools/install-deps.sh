@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what the named parts of the build need
 # and the machine lacks. Parts: native (default), cross, wine32, fuzz, preview,
-# serve, browser, perf.
+# serve, bake, browser, perf.
 set -euo pipefail
 
 packages_for() {
@@ -19,6 +19,9 @@ packages_for() {
     # stratamix preview: OpenImageIO writes the PNG and EXR files and draws
     # the labels in DejaVu Sans.
     preview) echo "libopenimageio-dev fonts-dejavu-core" ;;
+    # stratamix bake: assimp reads the meshes (the bake's core, its tests and
+    # its fuzz target need it; the command itself also needs the preview).
+    bake) echo "libassimp-dev" ;;
     # stratamix serve: libmicrohttpd, found through its pkg-config file.
     serve) echo "libmicrohttpd-dev pkg-config" ;;
     # The page's test in headless Chromium: Debian's chromium, and node with

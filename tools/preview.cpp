@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "catalogue.h"
+#include "long_run.h"
 #include "preset.h"
 #include "render.h"
 #include "scene_preset.h"
@@ -20,14 +21,6 @@
 #include "scene_writer.h"
 #include "sheet.h"
 #include "text_input.h"
-
-#if defined(_WIN32)
-#include <io.h>
-#define STRATAMIX_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define STRATAMIX_ISATTY(fd) isatty(fd)
-#endif
 
 namespace strata::tools {
 
@@ -55,61 +48,6 @@ struct Options {
   bool force = false;
 };
 
-// A progress line on standard error: kept up to date on a terminal; written
-// elsewhere only once a render has run for a second, and then each second.
-class ProgressLine {
- public:
-  ProgressLine(std::string label, const ProgressMeter& meter, std::ostream& err)
-      : label_(std::move(label)),
-        meter_(meter),
-        err_(err),
-        tty_(STRATAMIX_ISATTY(2) != 0),
-        start_(Clock::now()),
-        last_(start_) {}
-
-  void tick() {
-    const auto now = Clock::now();
-    const int percent =
-        static_cast<int>(100 * meter_.done() / std::max<std::uint64_t>(1, meter_.total()));
-    if (tty_) {
-      if (percent != shown_) {
-        err_ << '\r' << label_ << ' ' << percent << '%' << std::flush;
-        shown_ = percent;
-      }
-    } else if (now - start_ >= std::chrono::seconds(1) && now - last_ >= std::chrono::seconds(1)) {
-      err_ << label_ << ' ' << percent << "%\n" << std::flush;
-      last_ = now;
-    }
-  }
-
-  // Clears the line on a terminal, so that the summary stands alone.
-  void finish() {
-    if (tty_ && shown_ >= 0) {
-      err_ << "\r\033[K" << std::flush;
-    }
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-  std::string label_;
-  const ProgressMeter& meter_;
-  std::ostream& err_;
-  bool tty_;
-  Clock::time_point start_;
-  Clock::time_point last_;
-  int shown_ = -1;
-};
-
-// The output folder, made before anything is rendered.
-void make_output_folder(const std::string& dir) {
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec || !std::filesystem::is_directory(dir, ec)) {
-    throw std::runtime_error("cannot make the output folder " + dir + ": " +
-                             (ec ? ec.message() : "not a folder"));
-  }
-}
-
 void write_image(const OIIO::ImageBuf& image, const std::string& path,
                  const OIIO::TypeDesc& format) {
   OIIO::ImageBuf copy = image;
@@ -120,15 +58,6 @@ void write_image(const OIIO::ImageBuf& image, const std::string& path,
   if (!copy.write(path)) {
     throw std::runtime_error("cannot write " + path + ": " + copy.geterror());
   }
-}
-
-// "1,234,567"
-std::string grouped(std::uint64_t n) {
-  std::string digits = std::to_string(n);
-  for (auto i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3) {
-    digits.insert(static_cast<std::size_t>(i), ",");
-  }
-  return digits;
 }
 
 // The files a sheet's render writes: NAME.png, NAME.exr, and with --cells
@@ -171,10 +100,10 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
   const unsigned threads =
       o.threads != 0 ? static_cast<unsigned>(o.threads) : preview::render_threads();
   ProgressMeter meter(preview::sheet_samples(sheet, layout));
-  ProgressLine progress(sheet.name, meter, err);
+  ProgressLine progress(sheet.name, err);
   const auto start = std::chrono::steady_clock::now();
-  const preview::SheetImages images =
-      preview::render_sheet(sheet, shader, layout, threads, &meter, [&] { progress.tick(); });
+  const preview::SheetImages images = preview::render_sheet(
+      sheet, shader, layout, threads, &meter, [&] { progress.tick(meter.done(), meter.total()); });
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   progress.finish();
@@ -208,9 +137,19 @@ void render_and_write(const preview::Sheet& sheet, host::ShaderFn shader,
 }
 
 // A preset file as a one-cell sheet named after the file.
+// A preset's sheet. Its textures are taken from its folder, and opened now:
+// one that cannot be read is a PresetError on its line.
 preview::Sheet preset_sheet(const std::string& path, preview::Preset preset, preview::Shape shape) {
   const std::string name = std::filesystem::path(path).stem().string();
-  return {name, "preset " + path, shape, 1, {{"result", std::move(preset)}}};
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  for (preview::Assignment& a : preset.assignments) {
+    if (a.texture && std::filesystem::path(a.texture->path).is_relative()) {
+      a.texture->path = (folder / a.texture->path).string();
+    }
+  }
+  preview::Sheet sheet{name, "preset " + path, shape, 1, {{"result", std::move(preset)}}};
+  preview::open_textures(sheet);
+  return sheet;
 }
 
 // The preset's one cell says what its two panels show, where the plug-in

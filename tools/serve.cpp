@@ -138,6 +138,9 @@ Command add_serve_command(CLI::App& root, std::ostream& out, std::ostream& err) 
   add_value(app, "-I", &s->server.include_dirs,
             "a folder a scene's $include looks in (repeatable, in order)")
       ->type_name("DIR");
+  add_value(app, "--textures", &s->server.textures,
+            "the folder the page's textures come from (none without it)")
+      ->type_name("DIR");
   add_plugin_option(app, &s->plugin);
   return {app, [app, s, &out, &err] { return run_serve(*app, *s, out, err); }};
 }

@@ -16,6 +16,9 @@
 #if defined(STRATAMIX_WITH_SERVE)
 #include "serve.h"
 #endif
+#if defined(STRATAMIX_WITH_BAKE)
+#include "bake_command.h"
+#endif
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -79,6 +82,15 @@ int main(int argc, char** argv) {
         root, "preview",
         "built without the preview (it needs OpenImageIO: tools/install-deps.sh preview, then "
         "configure again)",
+        std::cerr));
+#endif
+#if defined(STRATAMIX_WITH_BAKE)
+    commands.push_back(strata::tools::add_bake_command(root, std::cout, std::cerr));
+#else
+    commands.push_back(strata::tools::add_missing_command(
+        root, "bake",
+        "built without the bake (it needs the preview and assimp: tools/install-deps.sh preview "
+        "bake, then configure again)",
         std::cerr));
 #endif
 #if defined(STRATAMIX_WITH_SERVE)

@@ -11,7 +11,7 @@ set(expected
   ${strata_doc_files})
 list(SORT expected)
 
-file(REMOVE_RECURSE ${PREFIX})
+file(REMOVE_RECURSE ${PREFIX} ${PREFIX}.bake)
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
                 RESULT_VARIABLE status OUTPUT_VARIABLE log ERROR_VARIABLE log)
 if(NOT status EQUAL 0)
@@ -84,6 +84,18 @@ if(SERVE)
                   RESULT_VARIABLE status OUTPUT_VARIABLE said ERROR_VARIABLE errors)
   if(NOT said MATCHES "^stratamix serve: http://127\\.0\\.0\\.1:[0-9]+/\n")
     message(FATAL_ERROR "installed stratamix serve: ${status}\n${said}${errors}")
+  endif()
+endif()
+# Where it was built with the bake, the installed tool bakes an installed
+# example look on the installed example mesh.
+if(BAKE)
+  set(examples ${PREFIX}/share/doc/strataMix)
+  execute_process(COMMAND ${PREFIX}/bin/stratamix bake ${examples}/preview/presets/layered-bumps.preset
+                          --mesh ${examples}/bake/examples/vase.obj --size 16 --aa 1
+                          --out ${PREFIX}.bake
+                  RESULT_VARIABLE status OUTPUT_VARIABLE said ERROR_VARIABLE errors)
+  if(NOT status EQUAL 0 OR NOT EXISTS ${PREFIX}.bake/layered-bumps_normal.1001.exr)
+    message(FATAL_ERROR "installed stratamix bake: status ${status}\n${said}${errors}")
   endif()
 endif()
 message(STATUS "install layout as documented under ${PREFIX}")

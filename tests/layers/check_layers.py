@@ -20,7 +20,7 @@ LAYERS = [
     ["host"],  # the stand-in renderer and the loader
     ["scene"],  # the scene reader and the checks of its instances
     ["bench", "preview"],  # fixtures and benchmarks; the preview library
-    ["describe"],  # the description of the contract, with the preview's lists
+    ["bake", "describe"],  # baking looks into maps on a mesh; the description of the contract
     ["serve"],  # the look-development server and its page
     ["tools"],  # the command line
     ["tests", "fuzz"],

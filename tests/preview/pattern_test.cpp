@@ -11,9 +11,17 @@
 #include "catalogue.h"
 #include "description.h"
 #include "render.h"
+#include "vec3.h"
 
 namespace strata::preview {
 namespace {
+
+SurfacePoint at_uv(float u, float v) {
+  SurfacePoint at;
+  at.u = u;
+  at.v = v;
+  return at;
+}
 
 TEST(Pattern, CheckerAlternatesBySquare) {
   struct Row {
@@ -69,13 +77,13 @@ TEST(Pattern, RampRunsThroughEvenlySpacedStops) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.edge);
-    const Value v = pattern_value(p, r.u, 0.9f, {0, 0, 1});
+    const Value v = pattern_value(p, at_uv(r.u, 0.9f), {0, 0, 1});
     for (std::size_t c = 0; c < 4; ++c) {
       EXPECT_EQ(v[c], r.expected[c]) << "channel " << c;
     }
   }
   p.axis = 1;
-  EXPECT_EQ(pattern_value(p, 0.0f, 0.5f, {0, 0, 1})[0], 1.0f) << "a v ramp follows v, not u";
+  EXPECT_EQ(pattern_value(p, at_uv(0.0f, 0.5f), {0, 0, 1})[0], 1.0f) << "a v ramp follows v, not u";
 }
 
 TEST(Pattern, NoiseStaysInItsRangeAndIsSmooth) {
@@ -98,23 +106,57 @@ TEST(Pattern, NoiseStaysInItsRangeAndIsSmooth) {
   EXPECT_EQ(noise_at(5, 0.3f, 0.7f), noise_at(5, 0.3f, 0.7f));
 }
 
-TEST(Pattern, BumpTiltsTheNormalByTheSlope) {
-  // On a flat swatch the frame is tangent +x (u), bitangent +y (v). At u = 0,
-  // v = 1/(4f) the slope along u is the full height and along v zero, so the
-  // normal tilts to (-h, 0, 1) / sqrt(1 + h^2): (-0.6, 0, 0.8) for h = 0.75.
-  const strataMix_vector n = bump_normal(2, 0.75f, 0.0f, 0.125f, {0, 0, 1});
-  EXPECT_NEAR(n.x, -0.6f, 1e-6f);
-  EXPECT_NEAR(n.y, 0.0f, 1e-6f);
-  EXPECT_NEAR(n.z, 0.8f, 1e-6f);
-  // At u = 1/(4f), v = 0 the slope runs along v.
-  const strataMix_vector m = bump_normal(2, 0.75f, 0.125f, 0.0f, {0, 0, 1});
-  EXPECT_NEAR(m.x, 0.0f, 1e-6f);
-  EXPECT_NEAR(m.y, -0.6f, 1e-6f);
-  EXPECT_NEAR(m.z, 0.8f, 1e-6f);
-  // A flat bump leaves the normal as it is.
-  const strataMix_vector flat = bump_normal(2, 0.0f, 0.3f, 0.2f, {0.6f, 0.0f, 0.8f});
-  EXPECT_NEAR(flat.x, 0.6f, 1e-6f);
-  EXPECT_NEAR(flat.z, 0.8f, 1e-6f);
+TEST(Pattern, BumpTiltsTheNormalByTheSlopeInTheSamplesFrame) {
+  // With f = 2, h = 0.75: at u = 0, v = 1/(4f) the slope along u is the full
+  // height and along v zero, so the normal n tilts to (n - h t) / 1.25; at
+  // u = 1/(4f), v = 0 the slope runs along v, to (n - h b) / 1.25.
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct Row {
+    strataMix_vector normal, tangent, bitangent;
+    float u, v, height;
+    strataMix_vector expected;
+    const char* frame;
+  };
+  const Row rows[] = {
+      {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}, 0.0f, 0.125f, 0.75f, {-0.6f, 0, 0.8f}, "swatch, along u"},
+      {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}, 0.125f, 0.0f, 0.75f, {0, -0.6f, 0.8f}, "swatch, along v"},
+      // A lid's pole facing +y, its UVs mirrored: n x t is -z, +v runs +z.
+      {{0, 1, 0}, {1, 0, 0}, {0, 0, 1}, 0.0f, 0.125f, 0.75f, {-0.6f, 0.8f, 0}, "pole, along u"},
+      {{0, 1, 0}, {1, 0, 0}, {0, 0, 1}, 0.125f, 0.0f, 0.75f, {0, 0.8f, -0.6f}, "pole, mirrored v"},
+      {{0, 1, 0}, {1, 1, 0}, {0, 0, 1}, 0.0f, 0.125f, 0.75f, {-0.6f, 0.8f, 0}, "made square"},
+      // No tangent: the frame from the normal alone, t = x cross n = +z.
+      {{0, 1, 0}, {0, 0, 0}, {0, 0, 0}, 0.0f, 0.125f, 0.75f, {0, 0.8f, -0.6f}, "zero tangent"},
+      {{0, 0, 1}, {0, 0, 2}, {0, 1, 0}, 0.0f, 0.125f, 0.75f, {-0.6f, 0, 0.8f}, "along n"},
+      {{0, 0, 1}, {nan, nan, nan}, {0, 1, 0}, 0.0f, 0.125f, 0.75f, {-0.6f, 0, 0.8f}, "NaN"},
+      {{0.6f, 0, 0.8f}, {1, 0, 0}, {0, 1, 0}, 0.3f, 0.2f, 0.0f, {0.6f, 0, 0.8f}, "flat"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.frame);
+    const strataMix_vector n = bump_normal(2, r.height, r.u, r.v, r.normal,
+                                           tangent_frame(r.normal, r.tangent, r.bitangent));
+    EXPECT_NEAR(n.x, r.expected.x, 1e-6f);
+    EXPECT_NEAR(n.y, r.expected.y, 1e-6f);
+    EXPECT_NEAR(n.z, r.expected.z, 1e-6f);
+  }
+}
+
+TEST(Pattern, BumpIsSmoothAcrossAPole) {
+  // Two normals of a dome a hundredth apart, on either side of n.y = 0.999,
+  // in the one frame the dome's UVs give: their bumped normals lie as close.
+  // A frame built from each normal alone turns a quarter round between them
+  // (a dot at the pole of a baked map).
+  const strataMix_vector tangent{1, 0, 0};
+  const strataMix_vector bitangent{0, 0, 1};
+  const strataMix_vector inside = normalized({0.04f, 1.0f, 0.0f});   // y 0.9992
+  const strataMix_vector outside = normalized({0.05f, 1.0f, 0.0f});  // y 0.9988
+  const strataMix_vector a =
+      bump_normal(2, 0.75f, 0.0f, 0.125f, inside, tangent_frame(inside, tangent, bitangent));
+  const strataMix_vector b =
+      bump_normal(2, 0.75f, 0.0f, 0.125f, outside, tangent_frame(outside, tangent, bitangent));
+  const strataMix_vector d{a.x - b.x, a.y - b.y, a.z - b.z};
+  EXPECT_LT(std::sqrt(dot(d, d)), 0.02f)
+      << "(" << a.x << ", " << a.y << ", " << a.z << ") against (" << b.x << ", " << b.y << ", "
+      << b.z << ")";
 }
 
 TEST(Pattern, BumpIsUnitLengthOverTheSphereAndAtThePoles) {
@@ -124,8 +166,10 @@ TEST(Pattern, BumpIsUnitLengthOverTheSphereAndAtThePoles) {
       const float phi = static_cast<float>(i) * 0.314159265f;    // 0 to 2 pi
       const strataMix_vector normal{std::sin(theta) * std::sin(phi), std::cos(theta),
                                     std::sin(theta) * std::cos(phi)};
-      const strataMix_vector b = bump_normal(5, 0.6f, static_cast<float>(i) / 20.0f,
-                                             static_cast<float>(j) / 20.0f, normal);
+      // The swatch's frame, which lies along the normal at some of these.
+      const strataMix_vector b =
+          bump_normal(5, 0.6f, static_cast<float>(i) / 20.0f, static_cast<float>(j) / 20.0f, normal,
+                      tangent_frame(normal, {1, 0, 0}, {0, 1, 0}));
       const float length = std::sqrt(b.x * b.x + b.y * b.y + b.z * b.z);
       EXPECT_NEAR(length, 1.0f, 1e-5f) << "theta " << theta << ", phi " << phi;
     }

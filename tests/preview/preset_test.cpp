@@ -110,6 +110,38 @@ TEST(Preset, BadLinesAreNamedWithTheirProblem) {
       {"gamma = ramp(u, 2)", "line 1: ramp(...): a ramp needs at least two values"},
       {"layerNormal[0] = bump(4)", "line 1: bump(...): expected (frequency, height)"},
       {"layerNormal[0] = bump(4, inf)", "line 1: bump(...): the height must be finite"},
+      {"blendMode = texture(\"a.png\")",
+       "line 1: blendMode is an integer: only colour, vector and float parameters can be "
+       "connected"},
+      {"layerNormal[1] = texture(\"a.png\")",
+       "line 1: layerNormal[1] is a vector: texture() connects colours and floats; a normal map "
+       "connects through normalmap()"},
+      {"baseColor = normalmap(\"n.png\")",
+       "line 1: baseColor is not a vector: normalmap() yields a normal and connects only to a "
+       "vector (texture() connects colours and floats)"},
+      {"baseColor = texture(a.png)",
+       "line 1: texture(...): the path comes first, in double quotes"},
+      {"baseColor = texture(\"a.png)", "line 1: texture(...): missing the '\"' that ends the path"},
+      {"baseColor = texture(\"\")", "line 1: texture(...): the path is empty"},
+      {"baseColor = texture(\"a.png\" clamp)",
+       "line 1: texture(...): expected ',' or ')' after the path"},
+      {"baseColor = texture(\"a.png\", clamp", "line 1: texture(...): missing ')' at the end"},
+      {"baseColor = texture(\"a.png\", wood)",
+       "line 1: texture(...): 'wood' is neither a wrap (periodic, clamp, black, mirror) nor a "
+       "colour space (linear, srgb)"},
+      {"baseColor = texture(\"a.png\", clamp, mirror)",
+       "line 1: texture(...): the wrap is given twice"},
+      {"baseColor = texture(\"a.png\", srgb, linear)",
+       "line 1: texture(...): the colour space is given twice"},
+      {"layerNormal = normalmap(\"n.png\", srgb)",
+       "line 1: normalmap(...): 'srgb' is neither a wrap (periodic, clamp, black, mirror) nor y "
+       "up or y down"},
+      {"layerNormal = normalmap(\"n.png\", y sideways)",
+       "line 1: normalmap(...): 'y sideways' is neither a wrap (periodic, clamp, black, mirror) "
+       "nor y up or y down"},
+      {"layerNormal = normalmap(\"n.png\", y up, y down)",
+       "line 1: normalmap(...): the y direction is given twice"},
+      {"gamma = texture(\"a.png\") 2", "line 1: texture(...): unexpected text after ')'"},
       // A byte-order mark at the start is skipped; anywhere else it is text.
       {"\xEF\xBB\xBF"
        "blendMod = 15",
@@ -131,6 +163,55 @@ TEST(Preset, BadLinesAreNamedWithTheirProblem) {
     } catch (const PresetError& e) {
       EXPECT_EQ(std::string(e.what()), r.message);
     }
+  }
+}
+
+TEST(Preset, TextureCallsReadTheirPathWrapAndColourSpace) {
+  struct Row {
+    const char* line;
+    const char* path;
+    TextureWrap wrap;
+    bool srgb, normal_map, y_down;
+    const char* written;  // as texture_call_text writes it back
+  };
+  const Row rows[] = {
+      {"baseColor = texture(\"wood.png\")", "wood.png", TextureWrap::periodic, false, false, false,
+       "texture(\"wood.png\", periodic, linear)"},
+      {"baseColor = texture( \"a b#c.png\" , clamp , srgb ) # a '#' in quotes is the path's",
+       "a b#c.png", TextureWrap::clamp, true, false, false, "texture(\"a b#c.png\", clamp, srgb)"},
+      {"gamma = texture(\"m.exr\", srgb, mirror)", "m.exr", TextureWrap::mirror, true, false, false,
+       "texture(\"m.exr\", mirror, srgb)"},
+      {"layerNormal[2] = normalmap(\"n\\\"q.png\", black, y   down)", "n\"q.png",
+       TextureWrap::black, false, true, true, "normalmap(\"n\\\"q.png\", black, y down)"},
+      {"layerNormal = normalmap(\"n.png\", y up)", "n.png", TextureWrap::periodic, false, true,
+       false, "normalmap(\"n.png\", periodic, y up)"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    const Preset p = parse_preset(r.line);
+    ASSERT_EQ(p.assignments.size(), 1u);
+    ASSERT_TRUE(p.assignments[0].texture.has_value());
+    const TextureInput& t = *p.assignments[0].texture;
+    EXPECT_EQ(t.path, r.path);
+    EXPECT_EQ(t.wrap, r.wrap);
+    EXPECT_EQ(t.srgb, r.srgb);
+    EXPECT_EQ(t.normal_map, r.normal_map);
+    EXPECT_EQ(t.y_down, r.y_down);
+    EXPECT_EQ(texture_call_text(t), r.written);
+    // What is written back reads back the same.
+    const std::string target(r.line, std::string_view(r.line).find('=') + 2);
+    const TextureInput again = *parse_preset(target + r.written).assignments[0].texture;
+    EXPECT_EQ(again.path, t.path);
+    EXPECT_EQ(texture_call_text(again), r.written);
+  }
+  // Read without an image reader, a texture cannot be connected.
+  host::Host h;
+  try {
+    apply_preset(parse_preset("gamma = 1\nbaseColor = texture(\"wood.png\")"), &h);
+    ADD_FAILURE() << "applied";
+  } catch (const PresetError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "line 2: a texture needs the preview's image reader, which this tool lacks");
   }
 }
 

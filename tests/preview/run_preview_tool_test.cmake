@@ -6,6 +6,8 @@
 #   VERSION_TWO  a plug-in that follows interface version 2
 #   SCENES  the small scenes of the scene reader's tests;  SHADER_DIR  the
 #   declaration's folder
+include(${CMAKE_CURRENT_LIST_DIR}/../wrong_uses.cmake)
+
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 
@@ -22,9 +24,8 @@ if(EXISTS ${WORK}/out)
   message(FATAL_ERROR "bad preset: images were written although a preset was bad")
 endif()
 
-# Arguments | exit status | how the one line of message begins (where the
-# usage is may follow on that line). The tool runs in WORK, so that its
-# default folder "out" lies there.
+# Arguments | exit status | how the one line of message begins, each run in
+# WORK (tests/wrong_uses.cmake).
 file(WRITE ${WORK}/file "")
 file(MAKE_DIRECTORY ${WORK}/exr/normals.exr ${WORK}/folder.preset)
 execute_process(COMMAND mkfifo ${WORK}/fifo.preset)
@@ -33,6 +34,7 @@ file(WRITE ${WORK}/long.preset "gamma = 2\n${comment}")
 file(WRITE ${WORK}/a/x.preset "gamma = 2\n")
 file(WRITE ${WORK}/b/x.preset "gamma = 3\n")
 file(WRITE ${WORK}/x-00.preset "gamma = 4\n")
+file(WRITE ${WORK}/looks/texture.preset "baseColor = texture(\"none.png\")\n")
 set(small "--sheet normals --cell 8 --aa 1")
 set(rows
   "${WORK}/missing.preset | 1 | stratamix preview: ${WORK}/missing.preset: no such file"
@@ -42,6 +44,7 @@ set(rows
   "${WORK}/long.preset | 1 | stratamix preview: ${WORK}/long.preset: over the limit of 65536 bytes"
   "${WORK}/a/x.preset ${WORK}/b/x.preset | 1 | stratamix preview: ${WORK}/a/x.preset and ${WORK}/b/x.preset would both write out/x.png"
   "--cells ${WORK}/a/x.preset ${WORK}/x-00.preset | 1 | stratamix preview: ${WORK}/a/x.preset and ${WORK}/x-00.preset would both write out/x-00.png"
+  "${WORK}/looks/texture.preset | 1 | stratamix preview: ${WORK}/looks/texture.preset: line 1: texture \"${WORK}/looks/none.png\": Could not open file"
   "--sheet colours | 1 | stratamix preview: no sheet named 'colours' (blend-modes, color-correct, normals)"
   "--shape cube ${WORK}/good.preset | 2 | stratamix preview: --shape is sphere or swatch, not 'cube'"
   "--aa 9 | 2 | stratamix preview: --aa takes a whole number from 1 to 8, not '9'"
@@ -56,34 +59,7 @@ set(rows
   "--shader x ${SCENES}/looks.mi -I ${SHADER_DIR} | 1 | stratamix preview: ${SCENES}/looks.mi holds no strataMix instance \"x\""
   "--connect gamma ${SCENES}/looks.mi | 2 | stratamix preview: --connect takes PARAMETER=PATTERN, the parameter by its declared name, not 'gamma'"
   "--shader rust_layer --connect layerColor=stripes(3) ${SCENES}/looks.mi -I ${SHADER_DIR} | 1 | stratamix preview: a pattern given with --connect is refused: line 45: ")
-set(failed "")
-foreach(row IN LISTS rows)
-  string(REPLACE "|" ";" fields "${row}")
-  list(GET fields 0 command_line)
-  list(GET fields 1 want_status)
-  list(GET fields 2 want_message)
-  string(STRIP "${want_status}" want_status)
-  string(REGEX REPLACE "^ " "" want_message "${want_message}")
-  separate_arguments(arguments UNIX_COMMAND "${command_line}")
-  # A FIFO or a device read as a preset would never end.
-  execute_process(COMMAND ${STRATAMIX} preview ${arguments}
-                  WORKING_DIRECTORY ${WORK} TIMEOUT 60
-                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  string(FIND "${err}" "${want_message}" at)
-  string(REGEX MATCHALL "\n" named "${err}")
-  list(LENGTH named count)
-  file(GLOB_RECURSE pictures ${WORK}/*.png ${WORK}/*.exr)
-  if(NOT status EQUAL want_status OR NOT at EQUAL 0 OR NOT count EQUAL 1 OR pictures
-     OR EXISTS ${WORK}/out)
-    string(APPEND failed "preview ${command_line}: status ${status}, expected ${want_status} "
-                         "and one message beginning '${want_message}'; got:\n${err}${out}"
-                         "pictures left: ${pictures}\n\n")
-    file(REMOVE_RECURSE ${WORK}/out ${pictures})
-  endif()
-endforeach()
-if(failed)
-  message(FATAL_ERROR "${failed}")
-endif()
+check_wrong_uses(TOOL ${STRATAMIX} COMMAND preview WORK ${WORK} ROWS ${rows} LEFT ${WORK}/*.png ${WORK}/*.exr)
 
 # A byte-order mark, CR and CRLF line ends and a size of exactly 64 KiB
 # change nothing: the preset renders the same values as its plain twin.

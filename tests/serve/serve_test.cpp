@@ -557,6 +557,67 @@ TEST(Serve, RefusesWhatItWillNotServeAndServesOn) {
             R"j({"error":"the server opens no scenes (stratamix serve --scenes DIR)"})j");
 }
 
+TEST(Serve, TexturesComeFromItsFolderAlone) {
+  // A folder with one image and a link out of it; the server started with
+  // it renders the image, and refuses every name that leads elsewhere.
+  const std::string dir = std::string(STRATAMIX_ACTUAL_DIR) + "/textures";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir + "/inside/sub");
+  OIIO::ImageBuf grey(OIIO::ImageSpec(2, 2, 3, OIIO::TypeDesc::UINT8));
+  ASSERT_TRUE(grey.write(dir + "/inside/sub/grey.png"));
+  ASSERT_TRUE(grey.write(dir + "/outside.png"));
+  std::filesystem::create_symlink(dir + "/outside.png", dir + "/inside/link.png");
+  Options with;
+  with.textures = dir + "/inside";
+  const Running server(with);
+  const Running without;
+  const std::string render = "/api/render?size=8&aa=1";
+  struct Row {
+    const Running* server;
+    std::string preset;
+    int status;
+    std::string answer;  // for a refusal
+  };
+  const Row rows[] = {
+      {&server, "baseColor = texture(\"sub/grey.png\")", 200, ""},
+      {&server, "baseColor = texture(\"link.png\")", 400,
+       R"({"error":"line 1: texture \"link.png\": leads outside the textures folder","line":1})"},
+      {&server, "gamma = 1\nbaseColor = texture(\"../outside.png\")", 400,
+       R"({"error":"line 2: texture \"../outside.png\": leads outside the textures folder","line":2})"},
+      {&server, "baseColor = texture(\"sub\")", 400,
+       R"j({"error":"line 1: texture \"sub\": not a regular file (a folder)","line":1})j"},
+      {&server, "baseColor = texture(\"none.png\")", 400,
+       R"({"error":"line 1: texture \"none.png\": Could not open file \"none.png\"","line":1})"},
+      {&without, "baseColor = texture(\"sub/grey.png\")", 400,
+       R"j({"error":"line 1: texture \"sub/grey.png\": this server reads no textures (stratamix serve --textures DIR names the folder they come from)","line":1})j"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.preset);
+    const Reply res = ask(r.server->port(), request("POST", render, r.preset));
+    EXPECT_EQ(res.status, r.status);
+    if (r.status != 200) {
+      EXPECT_EQ(res.body, r.answer);
+    }
+  }
+  // The field list names what the folder holds: its images, not the link
+  // that leads out; a server without a folder lists none.
+  const Reply fields = ask(server.port(), request("GET", "/api/fields"));
+  const std::size_t listed = fields.body.find(R"("textures": [)");
+  ASSERT_NE(listed, std::string::npos) << fields.body;
+  const std::string list = fields.body.substr(listed, fields.body.find(']', listed) - listed);
+  EXPECT_NE(list.find(R"("sub/grey.png")"), std::string::npos) << list;
+  EXPECT_EQ(list.find("link.png"), std::string::npos) << list;
+  const Reply none = ask(without.port(), request("GET", "/api/fields"));
+  EXPECT_NE(none.body.find(R"("textures": [])"), std::string::npos);
+  const Reply parsed = ask(
+      server.port(), request("POST", "/api/parse", "baseColor = texture(\"a.png\", clamp, srgb)"));
+  EXPECT_NE(
+      parsed.body.find(
+          R"("texture":{"colorspace":"srgb","kind":"texture","path":"a.png","wrap":"clamp"})"),
+      std::string::npos)
+      << parsed.body;
+}
+
 TEST(Serve, AnswersPipelinedRequestsInOrder) {
   const Running server;
   Connection c(server.port());
