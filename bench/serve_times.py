@@ -1,33 +1,36 @@
 #!/usr/bin/env python3
 """Times stratamix serve's renders as the page asks for them: an example
 preset posted again and again to a server started on a free port, at each
-size, 2x2 samples per pixel, one request after another as the page sends
-them. Reports the round trip the page waits for (request, render, PNG,
+size, 2x2 samples per pixel, one request after another on one reused
+connection as the page sends them, as the page's floats (format=f32) and as
+PNG. Reports the round trip the page waits for (request, render, encoding,
 answer) and the render alone as the server reports it. A measurement, not a
-test: nothing here fails on a slow machine.
+test: nothing here fails on a slow machine. bench/serve_page_times.mjs
+times the page itself in Chromium.
 
     bench/serve_times.py [--stratamix PATH] [--preset PATH] [--count N] [--sizes 256,512]
 """
 import argparse
+import http.client
 import os
 import statistics
 import subprocess
 import sys
 import time
-import urllib.request
+import urllib.parse
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
-def render(url, preset, size):
-    request = urllib.request.Request(f"{url}api/render?size={size}&aa=2&shape=sphere",
-                                     data=preset, method="POST",
-                                     headers={"Content-Type": "text/plain"})
+def render(connection, preset, size, form):
     start = time.perf_counter()
-    with urllib.request.urlopen(request) as answer:
-        answer.read()
-        seconds = float(answer.headers["X-Render-Seconds"])
-    return time.perf_counter() - start, seconds
+    connection.request("POST", f"/api/render?size={size}&aa=2&shape=sphere&format={form}",
+                       body=preset, headers={"Content-Type": "text/plain"})
+    answer = connection.getresponse()
+    answer.read()
+    if answer.status != 200:
+        sys.exit(f"serve_times.py: the render got {answer.status}")
+    return time.perf_counter() - start, float(answer.headers["X-Render-Seconds"])
 
 
 def main():
@@ -48,19 +51,23 @@ def main():
         prefix = "stratamix serve: "
         if not line.startswith(prefix):
             sys.exit(f"serve_times.py: stratamix serve said {line!r}")
-        url = line[len(prefix):]
+        address = urllib.parse.urlsplit(line[len(prefix):])
+        connection = http.client.HTTPConnection(address.hostname, address.port)
         print(f"{os.path.basename(args.preset)}, 2x2 samples per pixel, {args.count} renders "
-              f"per size, one at a time, {os.cpu_count()} cores")
-        print(f"{'size':>5}  {'round trip: median':>18} {'p90':>8} {'max':>8}   "
+              f"per size and format, one at a time on one connection, {os.cpu_count()} cores")
+        print(f"{'size':>5} {'format':>6}  {'round trip: median':>18} {'p90':>8} {'max':>8}   "
               f"{'render alone: median':>20}")
         for size in [int(s) for s in args.sizes.split(",")]:
-            for _ in range(3):  # the first renders pay for page faults and thread starts
-                render(url, preset, size)
-            trips, renders = zip(*(render(url, preset, size) for _ in range(args.count)))
-            trips = sorted(t * 1000 for t in trips)
-            print(f"{size:>5}  {statistics.median(trips):>15.1f} ms "
-                  f"{trips[int(0.9 * (len(trips) - 1))]:>5.1f} ms {trips[-1]:>5.1f} ms   "
-                  f"{statistics.median(renders) * 1000:>17.1f} ms")
+            for form in ("f32", "png"):
+                for _ in range(3):  # the first renders pay for page faults and thread starts
+                    render(connection, preset, size, form)
+                trips, renders = zip(*(render(connection, preset, size, form)
+                                       for _ in range(args.count)))
+                trips = sorted(t * 1000 for t in trips)
+                print(f"{size:>5} {form:>6}  {statistics.median(trips):>15.1f} ms "
+                      f"{trips[int(0.9 * (len(trips) - 1))]:>5.1f} ms {trips[-1]:>5.1f} ms   "
+                      f"{statistics.median(renders) * 1000:>17.1f} ms")
+        connection.close()
     finally:
         server.terminate()
         server.wait()

@@ -6,8 +6,12 @@
 #
 #   docs/make-images.sh [OUT_DIR]     (default docs/images; needs build/native)
 #
-# The manual_images test renders them again into a folder of its own and
-# requires the same files as the checked-in ones.
+# With SERVE_SHOT, the browser journey's screenshot of the look-development
+# page, it is copied to serve.png beside OUT_DIR (docs/serve.png); the
+# docs_images target makes it and runs this so. The manual_images test
+# renders the pictures again into a folder of its own and requires the same
+# files as the checked-in ones; the journey holds docs/serve.png to what
+# the page shows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -44,3 +48,7 @@ rm -f "$out"/*.png
 cp "$work"/*.png "$work"/cells/blend-modes-??.png "$out"/
 echo "docs/make-images.sh: $(find "$out" -name '*.png' | wc -l) pictures," \
   "$(du -cb "$out"/*.png | tail -n 1 | cut -f1) bytes in $out" >&2
+if [[ -n ${SERVE_SHOT:-} ]]; then
+  cp "$SERVE_SHOT" "$(dirname "$out")/serve.png"
+  echo "docs/make-images.sh: the page's picture in $(dirname "$out")/serve.png" >&2
+fi

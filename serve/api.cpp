@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -124,6 +125,19 @@ class NoTextures final : public preview::TextureSource {
 
 Answer json_answer(int status, std::string body) {
   return {status, "application/json", std::move(body), {}};
+}
+
+// What a frame's result holds, as the floats' head says it.
+std::uint32_t result_code(preview::ResultKind kind) {
+  switch (kind) {
+    case preview::ResultKind::color:
+      return 0;
+    case preview::ResultKind::normal_vector:
+      return 1;
+    case preview::ResultKind::normal_color:
+      return 2;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -272,6 +286,11 @@ RenderRequest render_request(const Query& query, const std::string& body) {
       if (!ray_type_named(value, &view.ray_type)) {
         throw Refusal{400, "ray is " + names_of(kRayKinds) + ", not '" + value + "'"};
       }
+    } else if (name == "format") {
+      if (value != "png" && value != "f32") {
+        throw Refusal{400, "format is png or f32, not '" + value + "'"};
+      }
+      request.format = value == "png" ? Format::png : Format::f32;
     } else if (name == "token") {
       if (!token_fits(value)) {
         throw Refusal{400, "token is 1 to " + std::to_string(kMaxToken) +
@@ -279,7 +298,8 @@ RenderRequest render_request(const Query& query, const std::string& body) {
       }
       request.token = value;
     } else {
-      throw Refusal{400, "unknown render option '" + name + "' (shape, size, aa, ray, token)"};
+      throw Refusal{400,
+                    "unknown render option '" + name + "' (shape, size, aa, ray, token, format)"};
     }
   }
   const std::uint64_t side = static_cast<std::uint64_t>(view.width) * view.aa;
@@ -304,12 +324,54 @@ void apply_request(const RenderRequest& request, const std::string& textures, ho
   }
 }
 
-Answer render_answer(const preview::Frame& frame, double seconds) {
+std::string frame_floats(const preview::Frame& frame) {
+  const auto pixels =
+      static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height);
+  const std::size_t planes = frame.normal_stage ? 9 : 6;
+  std::string out(kFloatsHead + pixels * planes * 4, '\0');
+  char* at = out.data();
+  // Little-endian whatever the machine's own order.
+  const auto word = [&at](std::uint32_t w) {
+    for (int shift = 0; shift < 32; shift += 8) {
+      *at++ = static_cast<char>((w >> shift) & 0xffU);
+    }
+  };
+  const auto number = [&word](float f) {
+    std::uint32_t w = 0;
+    std::memcpy(&w, &f, sizeof w);
+    word(w);
+  };
+  for (const char c : std::string_view("SMF1")) {
+    *at++ = c;
+  }
+  word(static_cast<std::uint32_t>(frame.width));
+  word(static_cast<std::uint32_t>(frame.height));
+  word((frame.normal_stage ? 1U : 0U) | (result_code(frame.kind) << 8));
+  for (std::size_t p = 0; p < pixels * 4; ++p) {
+    number(frame.result[p]);
+  }
+  for (std::size_t p = 0; p < pixels; ++p) {
+    number(frame.coverage[p]);
+  }
+  for (std::size_t p = 0; p < pixels; ++p) {
+    const strataMix_vector n{frame.normal[p * 3], frame.normal[p * 3 + 1], frame.normal[p * 3 + 2]};
+    number(frame.coverage[p] > 0.0f ? preview::lit(n) : 0.0f);
+  }
+  if (frame.normal_stage) {
+    for (std::size_t p = 0; p < pixels * 3; ++p) {
+      number(frame.normal[p]);
+    }
+  }
+  return out;
+}
+
+Answer render_answer(const preview::Frame& frame, double seconds, Format format) {
   char figure[32];
   std::snprintf(figure, sizeof figure, "%.6f", seconds);
+  const bool png = format == Format::png;
   return {200,
-          "image/png",
-          encode_png(preview::frame_display(frame)),
+          png ? "image/png" : "application/octet-stream",
+          png ? encode_png(preview::frame_display(frame)) : frame_floats(frame),
           {{"X-Render-Seconds", figure},
            {"X-Samples", std::to_string(frame.samples)},
            {"Cache-Control", "no-store"}}};

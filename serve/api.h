@@ -96,21 +96,43 @@ Answer parse_answer(const Query& query, const std::string& body);
 Answer block_answer(const Query& query, const std::string& body);
 inline constexpr std::size_t kMaxBlockName = 256;
 
-// What POST /api/render asks for: shape, size, aa, ray and token, each
-// optional; throws a Refusal for anything else, or too much.
+// How a render's picture is answered: the PNG a browser shows, or the
+// floats the shader gave.
+enum class Format { png, f32 };
+
+// What POST /api/render asks for: shape, size, aa, ray, token and format,
+// each optional; throws a Refusal for anything else, or too much.
 struct RenderRequest {
   preview::View view;
   preview::Preset preset;
   std::string token;  // empty: none
+  Format format = Format::png;
 };
 RenderRequest render_request(const Query& query, const std::string& body);
 // The record as the preview sets it, with the request's preset applied; its
 // textures come from the `textures` folder alone (none when it is empty),
 // each opened now: one that cannot be is the preset's 400.
 void apply_request(const RenderRequest& request, const std::string& textures, host::Host* host);
-// The rendered frame as PNG, with its figures in X-Render-Seconds and
-// X-Samples.
-Answer render_answer(const preview::Frame& frame, double seconds);
+
+// The floats of a frame (format=f32), every number little-endian:
+//   a head of four 32-bit words: the bytes "SMF1", the width, the height
+//     and the flags (bit 0: the normal stage ran; bits 8 to 15: what the
+//     result holds, 0 a colour, 1 a normal, 2 a normal as a colour);
+//   per pixel, rows from the top, float32 R, G, B, A: the result as the
+//     shader gave it (a normal as x, y, z and 1), averaged over the
+//     pixel's samples on the surface;
+//   per pixel the fraction of its samples on the surface;
+//   per pixel the brightness under the preview's light of the state's
+//     normal after the call (the surface's own where the normal stage did
+//     not run);
+//   where the normal stage ran, per pixel x, y, z of the combined normal.
+// Off the surface every number is 0.
+std::string frame_floats(const preview::Frame& frame);
+inline constexpr std::size_t kFloatsHead = 16;
+
+// The rendered frame as PNG, or as frame_floats, with its figures in
+// X-Render-Seconds and X-Samples.
+Answer render_answer(const preview::Frame& frame, double seconds, Format format = Format::png);
 // 503: every render place is taken and the line is full.
 Answer busy_answer();
 // 409: a newer render with the same token took this one's place.

@@ -68,6 +68,7 @@ struct RenderJob {
   std::unique_ptr<host::Host> host;
   host::ShaderFn shader = nullptr;
   preview::View view;
+  Format format = Format::png;
   preview::Frame frame;
   std::atomic<std::uint64_t> calls{0};
   std::once_flag started;
@@ -364,6 +365,7 @@ MHD_Result Server::Impl::start_render(Request* r) {
   }
   job->shader = shader;
   job->view = asked.view;
+  job->format = asked.format;
 
   // A newer render from the same page takes the older one's place, before
   // this one asks for a place of its own.
@@ -417,7 +419,7 @@ void Server::Impl::render_done(Request* r, RenderJob& job, RenderPool::Outcome o
     job.frame.samples = job.calls;
     const double seconds = std::chrono::duration<double>(Clock::now() - job.start).count();
     try {
-      a = render_answer(job.frame, seconds);
+      a = render_answer(job.frame, seconds, job.format);
     } catch (const std::exception& e) {
       a = refusal_answer({500, std::string("the request failed: ") + e.what()});
     }

@@ -2,16 +2,33 @@
 // menus are made from the description of the contract the server sends
 // (/api/fields); their settings are kept as preset text, which the server
 // reads with the preview's own parser, so that what this page shows is what
-// `stratamix preview` draws for the same preset.
+// `stratamix preview` draws for the same preset. The picture comes as the
+// floats the shader gave (/api/render?format=f32) and is drawn here, so
+// that alpha, values over 1, NaN and single pixels can be looked at.
 'use strict';
 
 // From the description: the stages, each a group of controls; the patterns
 // a parameter can be connected to; how a slot of a layer array is named by
-// a preset and by the declaration.
+// a preset and by the declaration; the modes; the server's limits.
 let stages = [];
 let patterns = [];
+let modes = [];
+let routes = [];
+let limits = { size: 2048, aa: 8, calls: 16000000 };
 let slotNames = { tools: '{name}[{slot}]', declaration: '{name}{slot}' };
-const DEBOUNCE_MS = 60;
+
+// The switch that runs each stage, by the route that names it: the stage's
+// group folds while it is off.
+const STAGE_SWITCH = { normal: 'normalStage', layer: 'blend', correction: 'correction' };
+// While a slider moves: one picture at a time, each at one sample per pixel
+// and at most this many pixels a side; the full picture once it rests.
+const MOVING_SIZE = 256;
+const REST_MS = 180;
+// Typing waits for a pause, so that a half-typed number is not refused.
+const TYPING_MS = 250;
+// The page's token: a newer render from this page cancels the older one on
+// the server as well as here.
+const TOKEN = `page-${Math.random().toString(36).slice(2, 12)}`;
 
 const $ = (id) => document.getElementById(id);
 
@@ -37,12 +54,37 @@ function numberText(x, digits = 4) {
   return String(Number(Number(x).toFixed(digits)));
 }
 
+// The shortest text that reads back as the same 32-bit float.
+function floatText(x) {
+  if (!Number.isFinite(x)) {
+    return String(x).replace('Infinity', 'inf').replace('NaN', 'nan');
+  }
+  for (let digits = 1; digits < 10; ++digits) {
+    const text = x.toPrecision(digits);
+    if (Math.fround(Number(text)) === x) {
+      return String(Number(text));
+    }
+  }
+  return String(x);
+}
+
+// A float's 32-bit pattern as stratamix eval writes it: "0x3f000000".
+const bitsView = new DataView(new ArrayBuffer(4));
+function floatBits(x) {
+  bitsView.setFloat32(0, x);
+  return `0x${bitsView.getUint32(0).toString(16).padStart(8, '0')}`;
+}
+
 // A parameter or slot by one of the description's naming rules.
 function slotName(rule, field, slot) {
   return slot === null ? field.name : rule.replace('{name}', field.name).replace('{slot}', String(slot));
 }
 
-// The pattern a preset calls by this name, or undefined.
+// An id for an input: the key with only the letters an id reads easily.
+function idOf(key, part = '') {
+  return `in-${key.replace(/[^A-Za-z0-9]/g, '-')}${part ? `-${part}` : ''}`;
+}
+
 function patternNamed(name) {
   return patterns.find((p) => p.name === name);
 }
@@ -63,42 +105,55 @@ class Control {
     this.field = field;
     this.slot = slot;
     this.key = slotName(slotNames.tools, field, slot);
-    this.message = element('span', { className: 'message' });
+    this.id = idOf(this.key);
+    this.message = element('span', { className: 'message', id: idOf(this.key, 'message'), role: 'alert' });
     this.root = element('div', { className: `control ${field.kind}`, 'data-key': this.key });
     this.build();
+    if (field.kind !== 'toggle') {
+      this.neutralButton = element('button', { type: 'button', className: 'neutral', text: '↺',
+                                               title: `${this.key} back to ${this.neutralLine()}`,
+                                               'aria-label': `${this.key} to its neutral value` });
+      this.neutralButton.addEventListener('click', () => {
+        this.reset();
+        changed('commit');
+      });
+      this.root.append(this.neutralButton);
+    }
     this.root.append(this.message);
   }
 
   build() {
     const f = this.field;
     if (f.kind === 'toggle') {
-      this.box = element('input', { type: 'checkbox', 'aria-label': this.key });
+      this.box = element('input', { type: 'checkbox', id: this.id });
       this.root.append(this.box);
       return;
     }
     if (f.kind === 'mode') {
-      this.select = element('select', { 'aria-label': this.key });
+      this.select = element('select', { id: this.id });
       for (const m of modes) {
-        this.select.append(element('option', { value: String(m.number), text: `${m.number} ${m.name}` }));
+        this.select.append(element('option', { value: String(m.number), text: `${m.number} ${m.name}`,
+                                               title: m.formula }));
       }
       this.select.append(element('option', { value: 'other', text: 'other number…' }));
       this.number = element('input', { type: 'text', inputmode: 'numeric', size: '5', hidden: '',
-                                        'aria-label': `${this.key} number` });
+                                       'aria-label': `${this.key} number` });
       this.select.addEventListener('change', () => {
         this.number.hidden = this.select.value !== 'other';
         if (this.select.value === 'other') {
           this.number.value = String(modes.length);
           this.number.focus();
         }
+        this.showFormula();
       });
+      this.formula = element('span', { className: 'formula quiet' });
       this.root.append(this.select, this.number);
       return;
     }
     if (f.type === 'integer') {
       // A gate or a count: a number, written as typed, since a gate is on
       // only at exactly 1 and any other number is worth trying.
-      this.number = element('input', { type: 'text', inputmode: 'numeric', size: '5',
-                                       'aria-label': this.key });
+      this.number = element('input', { type: 'text', inputmode: 'numeric', size: '5', id: this.id });
       this.root.append(this.number);
       return;
     }
@@ -112,23 +167,28 @@ class Control {
     this.source.addEventListener('change', () => this.showSource());
     this.root.append(this.source, this.valueBox, this.patternBox);
     if (f.type === 'scalar') {
+      this.step = (f.max - f.min) / 200;
       this.slider = element('input', { type: 'range', min: String(f.min), max: String(f.max),
-                                       step: String((f.max - f.min) / 200), 'aria-label': `${this.key} slider` });
-      this.text = element('input', { type: 'text', inputmode: 'decimal', size: '7', 'aria-label': this.key });
-      this.slider.addEventListener('input', () => { this.text.value = numberText(this.slider.value); });
+                                       step: 'any', 'aria-label': `${this.key} slider` });
+      this.text = element('input', { type: 'text', inputmode: 'decimal', size: '7', id: this.id });
+      this.slider.addEventListener('input', () => { this.text.value = this.sliderText(); });
+      this.slider.addEventListener('keydown', (e) => this.stepKey(e));
       this.text.addEventListener('input', () => this.follow());
       this.valueBox.append(this.slider, this.text);
     } else if (f.type === 'color') {
       this.picker = element('input', { type: 'color', 'aria-label': `${this.key} colour` });
       this.alpha = element('input', { type: 'range', min: '0', max: '1', step: '0.01',
-                                      'aria-label': `${this.key} alpha` });
-      this.text = element('input', { type: 'text', size: '16', 'aria-label': this.key });
+                                      'aria-label': `${this.key} alpha`, title: 'alpha' });
+      this.text = element('input', { type: 'text', size: '16', id: this.id,
+                                     title: 'red green blue alpha' });
       this.picker.addEventListener('input', () => this.fromPicker());
       this.alpha.addEventListener('input', () => this.fromPicker());
       this.text.addEventListener('input', () => this.follow());
-      this.valueBox.append(this.picker, this.alpha, this.text);
+      this.valueBox.append(this.picker, element('span', { className: 'quiet', text: 'α', 'aria-hidden': 'true' }),
+                           this.alpha, this.text);
     } else {
       this.parts = [0, 1, 2].map((i) => element('input', { type: 'text', inputmode: 'decimal', size: '5',
+                                                          id: i === 0 ? this.id : idOf(this.key, 'xyz'[i]),
                                                           'aria-label': `${this.key} ${'xyz'[i]}` }));
       this.valueBox.append(...this.parts);
     }
@@ -144,6 +204,62 @@ class Control {
       stops: element('label', { text: 'values ' }, [this.stops]),
     };
     this.patternBox.append(this.labels.axis, this.labels.frequency, this.labels.height, this.labels.stops);
+  }
+
+  // The slider's value as the text shows it: on the step grid, and exactly
+  // the neutral value when it is within half a step of it.
+  sliderText() {
+    const f = this.field;
+    const v = Number(this.slider.value);
+    if (Math.abs(v - f.neutral[0]) <= this.step / 2) {
+      this.slider.value = String(f.neutral[0]);
+      return String(f.neutral[0]);
+    }
+    return numberText(f.min + Math.round((v - f.min) / this.step) * this.step);
+  }
+
+  // The arrow keys move a slider by one step of its grid.
+  stepKey(e) {
+    const by = { ArrowRight: 1, ArrowUp: 1, ArrowLeft: -1, ArrowDown: -1, PageUp: 10, PageDown: -10 }[e.key];
+    if (by === undefined) {
+      return;
+    }
+    e.preventDefault();
+    const f = this.field;
+    const v = Math.min(f.max, Math.max(f.min, Number(this.slider.value) + by * this.step));
+    this.slider.value = String(v);
+    this.text.value = this.sliderText();
+    this.slider.dispatchEvent(new Event('input', { bubbles: true }));
+  }
+
+  // Every input of the control, for undo.
+  inputs() {
+    return [...this.root.querySelectorAll('input, select')];
+  }
+
+  state() {
+    return this.inputs().map((i) => (i.type === 'checkbox' ? i.checked : i.value));
+  }
+
+  restore(state) {
+    this.inputs().forEach((input, i) => {
+      if (input.type === 'checkbox') {
+        input.checked = state[i];
+      } else {
+        input.value = state[i];
+      }
+    });
+    if (this.select) {
+      this.number.hidden = this.select.value !== 'other';
+    }
+    if (this.source) {
+      this.showSource();
+    }
+  }
+
+  showFormula() {
+    const m = modes.find((x) => String(x.number) === this.select.value);
+    this.select.title = m ? `${m.name}: ${m.formula}` : 'any other number returns the base colour';
   }
 
   // A value's default stops: the type's zero and one, as the parser's.
@@ -212,6 +328,7 @@ class Control {
       this.select.value = known ? String(n) : 'other';
       this.number.hidden = known;
       this.number.value = String(n);
+      this.showFormula();
     } else {
       this.number.value = String(n);
     }
@@ -266,8 +383,6 @@ class Control {
     return this.parts ? this.parts.map((p) => p.value.trim()).join(' ') : this.text.value.trim();
   }
 
-  // Each argument a pattern may take, by the description's name, and the
-  // label holding its input.
   arguments() {
     return { axis: this.labels.axis, frequency: this.labels.frequency, height: this.labels.height,
              values: this.labels.stops };
@@ -286,31 +401,39 @@ class Control {
     return `${p.name}(${args.join(', ')})`;
   }
 
+  neutralLine() {
+    const f = this.field;
+    return f.kind === 'toggle' ? (f.neutral[0] !== 0 ? 'on' : 'off')
+      : f.type === 'integer' ? String(f.neutral[0]) : neutralText(f);
+  }
+
   // The preset's line for this parameter, or null while it keeps its
   // neutral value, so that a preset names only what it changes.
   line() {
     const text = this.valueText();
-    const f = this.field;
-    const neutral = f.kind === 'toggle' ? (f.neutral[0] !== 0 ? 'on' : 'off')
-      : f.type === 'integer' ? String(f.neutral[0]) : neutralText(f);
-    return text === neutral ? null : `${this.key} = ${text}`;
+    return text === this.neutralLine() ? null : `${this.key} = ${text}`;
   }
 
   showMessage(text) {
     this.message.textContent = text;
     this.root.classList.toggle('bad', text !== '');
+    const main = this.root.querySelector(`#${CSS.escape(this.id)}`);
+    if (main) {
+      if (text) {
+        main.setAttribute('aria-describedby', this.message.id);
+      } else {
+        main.removeAttribute('aria-describedby');
+      }
+    }
   }
 }
 
-let modes = [];
 const controls = [];
-let latest = 0;
-let pending = null;
-let timer = null;
+const byKey = new Map();
 
-function label(field, text) {
-  return element('label', { className: 'name', title: `${field.description}. Zero: ${field.zeroMeans}.`,
-                            text });
+function label(field, text, forId) {
+  return element('label', { className: 'name', for: forId,
+                            title: `${field.description}. Zero: ${field.zeroMeans}.`, text });
 }
 
 // The controls as the record lays its parameters out, a layer array's slots
@@ -319,50 +442,107 @@ function inRecordOrder() {
   return [...controls].sort((a, b) => a.field.index - b.field.index || a.slot - b.slot);
 }
 
+function addControl(field, slot) {
+  const c = new Control(field, slot);
+  controls.push(c);
+  byKey.set(c.key, c);
+  return c;
+}
+
+function row(c, text) {
+  return element('div', { className: 'row' }, [label(c.field, text, c.id), c.root]);
+}
+
+// The group of each stage, folded while the switch that runs the stage is
+// off; the switch sits in the group's heading, so that it can be reached
+// while the group is folded.
+const groups = [];
+
 function buildControls(list) {
   list.forEach((f, i) => { f.index = i; });
-  const box = $('controls');
+  const switchField = (stage) => {
+    const route = routes.find((r) => r.name === STAGE_SWITCH[stage]);
+    return route ? list.find((f) => f.name === route.field) : undefined;
+  };
+  const switches = new Set(stages.map((s) => switchField(s.name)).filter(Boolean));
   for (const group of stages) {
-    const fields = list.filter((f) => f.stage === group.name);
-    const section = element('section', { className: 'group', 'data-stage': group.name },
-                            [element('h2', { text: group.title })]);
-    const single = fields.filter((f) => f.slots === 1);
-    for (const f of single) {
-      const c = new Control(f, null);
-      controls.push(c);
-      section.append(element('div', { className: 'row' }, [label(f, f.name), c.root]));
+    const details = element('details', { className: 'group', 'data-stage': group.name, open: '' });
+    const summary = element('summary', {}, [element('h2', { text: group.title })]);
+    details.append(summary);
+    const sw = switchField(group.name);
+    if (sw) {
+      const c = addControl(sw, null);
+      summary.append(element('span', { className: 'switch' }, [label(sw, sw.name, c.id), c.root]));
+      groups.push({ details, box: c.box });
+    }
+    const fields = list.filter((f) => f.stage === group.name && !switches.has(f));
+    for (const f of fields.filter((x) => x.slots === 1)) {
+      details.append(row(addControl(f, null), f.name));
     }
     const arrays = fields.filter((f) => f.slots > 1);
     if (arrays.length > 0) {
-      const table = element('table', { className: 'slots' });
-      table.append(element('tr', {}, [element('th', { text: 'slot' })].concat(
-        arrays.map((f) => element('th', { title: f.description, text: f.name })))));
+      const slots = element('div', { className: 'slots' });
       for (let slot = 0; slot < arrays[0].slots; ++slot) {
-        const row = element('tr', { 'data-slot': String(slot) }, [element('td', { text: String(slot) })]);
+        const box = element('div', { className: 'slot', 'data-slot': String(slot) },
+                            [element('div', { className: 'slot-title', text: `slot ${slot}` })]);
         for (const f of arrays) {
-          const c = new Control(f, slot);
-          controls.push(c);
-          row.append(element('td', {}, [c.root]));
+          const c = addControl(f, slot);
+          box.append(row(c, f.name));
         }
-        table.append(row);
+        slots.append(box);
       }
-      section.append(table);
+      const toggle = element('button', { type: 'button', className: 'past-toggle', 'aria-expanded': 'false' });
+      toggle.addEventListener('click', () => {
+        toggle.setAttribute('aria-expanded', toggle.getAttribute('aria-expanded') === 'true' ? 'false' : 'true');
+        showSlots();
+      });
+      details.append(slots, toggle);
     }
-    box.append(section);
+    $('controls').append(details);
   }
   for (const c of controls) {
     c.reset();
   }
 }
 
+// The layer slots the normal stage visits are open; those past layerCount
+// fold behind one button.
+function showSlots() {
+  const count = byKey.get('layerCount');
+  const n = count ? Number(count.number.value) : 8;
+  const visited = Number.isInteger(n) ? Math.max(0, Math.min(8, n)) : 8;
+  for (const toggle of document.querySelectorAll('.past-toggle')) {
+    const open = toggle.getAttribute('aria-expanded') === 'true';
+    const boxes = [...toggle.previousElementSibling.children];
+    const past = boxes.length - visited;
+    boxes.forEach((box, slot) => {
+      box.classList.toggle('past', slot >= visited);
+      box.hidden = slot >= visited && !open;
+    });
+    toggle.hidden = past === 0;
+    toggle.textContent = open ? `Fold the slots past layerCount (${past})`
+      : `Show the slots past layerCount (${past})`;
+  }
+}
+
+// Each stage's group follows its switch when the switch changes.
+function foldGroups(all = false) {
+  for (const g of groups) {
+    if (all || g.box.checked !== g.was) {
+      g.details.open = g.box.checked;
+    }
+    g.was = g.box.checked;
+  }
+}
+
 // The preset the controls make, in the record's order, and which
 // control wrote each line, so that a message about a line is shown beside
 // its control.
-function presetText() {
+function presetText(change = null) {
   const lines = ['# strataMix preset, from stratamix serve'];
   const owners = [null];
   for (const c of inRecordOrder()) {
-    const line = c.line();
+    const line = change && change[c.key] !== undefined ? `${c.key} = ${change[c.key]}` : c.line();
     if (line !== null) {
       lines.push(line);
       owners.push(c);
@@ -371,96 +551,512 @@ function presetText() {
   return { text: `${lines.join('\n')}\n`, owners };
 }
 
-function renderOptions() {
+// ---- render options, and the choices over the server's limits
+
+function sizeAsked() {
+  const text = $('size').value.trim();
+  const n = Number(text);
+  return /^\d+$/.test(text) && n >= 8 && n <= limits.size ? n : null;
+}
+
+// Samples per pixel over the limit of shader calls at this size cannot be
+// chosen; the size field says what it takes.
+function checkOptions() {
+  const size = sizeAsked();
+  let message = '';
+  if (size === null) {
+    message = `Size: a whole number of pixels from 8 to ${limits.size}`;
+  }
+  for (const option of $('aa').options) {
+    const aa = Number(option.value);
+    const over = size !== null && size * size * aa * aa > limits.calls;
+    option.disabled = over;
+    option.textContent = `${aa}×${aa}${over ? ' (too many at this size)' : ''}`;
+  }
+  if (size !== null && $('aa').selectedOptions[0]?.disabled) {
+    message = `Samples: ${$('aa').value}×${$('aa').value} at ${size} pixels is over the limit of `
+      + `${limits.calls.toLocaleString('en')} shader calls`;
+  }
+  $('options-message').textContent = message;
+  return message === '';
+}
+
+function renderQuery(quick, extra = {}) {
+  const size = sizeAsked();
   return new URLSearchParams({
-    shape: $('shape').value, size: $('size').value.trim(), aa: $('aa').value, ray: $('ray').value,
+    shape: $('shape').value, size: String(quick ? Math.min(size, MOVING_SIZE) : size),
+    aa: quick ? '1' : $('aa').value, ray: $('ray').value, format: 'f32', token: TOKEN, ...extra,
   });
 }
+
+// ---- messages: beside the control, in the page's words, once
 
 function clearMessages() {
   for (const c of controls) {
     c.showMessage('');
   }
-  $('options-message').textContent = '';
+  $('status').textContent = '';
 }
 
 function showError(error, owners) {
   clearMessages();
   const owner = error.line ? owners[error.line - 1] : null;
   if (owner) {
-    owner.showMessage(error.error);
+    // "line 7: 'abc' is not a number" is the preset's; the page names the
+    // control instead.
+    owner.showMessage(`${owner.key}: ${error.error.replace(/^line \d+: /, '')}`);
+    owner.root.closest('details')?.setAttribute('open', '');
     owner.root.scrollIntoView({ block: 'nearest' });
   } else {
-    $('options-message').textContent = error.error;
+    $('status').textContent = error.error;
   }
-  $('status').textContent = error.error;
+  document.body.dataset.state = 'error';
 }
 
-function schedule() {
-  clearTimeout(timer);
-  timer = setTimeout(render, DEBOUNCE_MS);
+// ---- the frame: its floats, drawn
+
+// A frame of /api/render?format=f32 (serve/api.h): its size, flags and
+// planes, read in place.
+function readFrame(buffer) {
+  const head = new DataView(buffer, 0, 16);
+  const magic = String.fromCharCode(...new Uint8Array(buffer, 0, 4));
+  const w = head.getUint32(4, true);
+  const h = head.getUint32(8, true);
+  const flags = head.getUint32(12, true);
+  const n = w * h;
+  const normalStage = (flags & 1) !== 0;
+  if (magic !== 'SMF1' || buffer.byteLength !== 16 + n * (normalStage ? 36 : 24)) {
+    throw new Error('the server sent a picture this page cannot read');
+  }
+  // The floats are little-endian, as every machine a browser runs on is;
+  // copied, so that the planes can be kept for a pin.
+  const all = new Float32Array(buffer.slice(16));
+  return { w, h, normalStage, kind: (flags >> 8) & 0xff, result: all.subarray(0, 4 * n),
+           coverage: all.subarray(4 * n, 5 * n), light: all.subarray(5 * n, 6 * n),
+           normal: normalStage ? all.subarray(6 * n, 9 * n) : null };
 }
 
-// Renders the controls' preset. Only the newest request counts: an older
-// one still on its way is aborted, and an answer that comes after a newer
-// request was sent is dropped.
-async function render() {
-  const id = ++latest;
-  if (pending) {
-    pending.abort();
+const BACKGROUND = 0.14;
+let frame = null;      // the frame shown now
+let pinned = null;     // the frame pinned to compare with
+let generation = 0;
+
+// One channel as shown: a normal mapped from -1..1, scaled by the exposure
+// (and the light), clamped, over the ground by its alpha and its coverage.
+function shade(v, normal, gain, alpha, cover, ground) {
+  const clamped = Math.min(1, Math.max(0, (normal ? 0.5 * v + 0.5 : v) * gain));
+  return cover * (alpha * clamped + (1 - alpha) * ground) + (1 - cover) * ground;
+}
+
+// Draws the frame into the canvas's pixels under the display options, the
+// pinned frame left of the wipe; returns how many pixels of the frame now
+// are NaN or infinite. One loop without allocations: it runs for every
+// picture while a slider moves.
+function paint(px, f, pin, wipeAt, view) {
+  const pick = { r: 0, g: 1, b: 2, a: 3 }[view.channel];
+  const normal = f.kind !== 0 && view.channel !== 'a';
+  const overChecker = view.checker && view.channel === 'rgb' && f.kind === 0;
+  let bad = 0;
+  for (let y = 0, p = 0; y < f.h; ++y) {
+    for (let x = 0; x < f.w; ++x, ++p) {
+      const from = x < wipeAt ? pin : f;
+      const cover = from.coverage[p];
+      const ground = view.checker ? (((x >> 3) + (y >> 3)) & 1 ? 0.42 : 0.28) : BACKGROUND;
+      const q = 4 * p;
+      const r = from.result;
+      let c0 = pick === undefined ? r[q] : r[q + pick];
+      let c1 = pick === undefined ? r[q + 1] : c0;
+      let c2 = pick === undefined ? r[q + 2] : c0;
+      const alpha = r[q + 3];
+      if (cover === 0) {
+        c0 = c1 = c2 = ground;
+      } else if (!(Number.isFinite(c0) && Number.isFinite(c1) && Number.isFinite(c2))
+                 || (overChecker && !Number.isFinite(alpha))) {
+        // Magenta, as the preview shows them.
+        c0 = 1; c1 = 0; c2 = 1;
+        bad += from === f ? 1 : 0;
+      } else {
+        const gain = view.gain * (view.lit ? from.light[p] : 1);
+        const a = overChecker ? Math.min(1, Math.max(0, alpha)) : 1;
+        c0 = shade(c0, normal, gain, a, cover, ground);
+        c1 = shade(c1, normal, gain, a, cover, ground);
+        c2 = shade(c2, normal, gain, a, cover, ground);
+      }
+      px[q] = Math.round(c0 * 255);
+      px[q + 1] = Math.round(c1 * 255);
+      px[q + 2] = Math.round(c2 * 255);
+      px[q + 3] = 255;
+    }
   }
+  return bad;
+}
+
+function displayOptions() {
+  return { channel: $('channel').value, gain: 2 ** Number($('exposure').value), checker: $('checker').checked,
+           lit: $('lit').checked };
+}
+
+// Draws the frame (the pinned one left of the wipe), counting the pixels
+// that are NaN or infinite.
+function draw() {
+  if (!frame) {
+    return;
+  }
+  const canvas = $('picture');
+  const f = frame;
+  canvas.width = f.w;
+  canvas.height = f.h;
+  const g = canvas.getContext('2d');
+  const image = g.createImageData(f.w, f.h);
+  const px = image.data;
+  const wipeAt = pinned && pinned.w === f.w && pinned.h === f.h ? Math.round(f.w * Number($('wipe').value) / 100) : 0;
+  const bad = paint(px, f, pinned, wipeAt, displayOptions());
+  if (wipeAt > 0) {
+    for (let y = 0; y < f.h; ++y) {
+      px.set([227, 155, 58], 4 * (y * f.w + Math.min(wipeAt, f.w - 1)));
+    }
+  }
+  g.putImageData(image, 0, 0);
+  drawNormalPanel(f);
+  canvas.dataset.nan = String(bad);
+  $('nan-legend').hidden = bad === 0;
+  $('nan-text').textContent = `magenta: ${bad.toLocaleString('en')} pixel${bad === 1 ? '' : 's'} `
+    + 'NaN or infinite (not a number the screen can show)';
+  $('result-caption').textContent = ['(outColor)', '(outNormal, mapped from -1..1)',
+                                     '(the combined normal as a colour)'][f.kind] || '';
+}
+
+// The combined normal under the preview's light, as the server worked it
+// out, beside the result where the normal stage ran.
+function drawNormalPanel(f) {
+  $('normal-panel').hidden = !f.normalStage;
+  if (!f.normalStage) {
+    return;
+  }
+  const canvas = $('normal-picture');
+  canvas.width = f.w;
+  canvas.height = f.h;
+  const g = canvas.getContext('2d');
+  const image = g.createImageData(f.w, f.h);
+  const px = image.data;
+  for (let p = 0; p < f.w * f.h; ++p) {
+    const cover = f.coverage[p];
+    const l = f.light[p];
+    const grey = Math.round((cover * Math.min(1, Math.max(0, l)) + (1 - cover) * BACKGROUND) * 255);
+    const finite = Number.isFinite(l);
+    px[4 * p] = finite ? grey : 255;
+    px[4 * p + 1] = finite ? grey : 0;
+    px[4 * p + 2] = finite ? grey : 255;
+    px[4 * p + 3] = 255;
+  }
+  g.putImageData(image, 0, 0);
+}
+
+// ---- the pixel readout
+
+let pointed = null;  // [x, y] in the frame's pixels
+
+function readout() {
+  const out = $('readout');
+  if (!frame || !pointed) {
+    return;
+  }
+  const f = frame;
+  const [x, y] = pointed;
+  const p = y * f.w + x;
+  const rgba = [...f.result.subarray(4 * p, 4 * p + 4)];
+  const normal = f.normal ? [...f.normal.subarray(3 * p, 3 * p + 3)] : null;
+  out.dataset.x = String(x);
+  out.dataset.y = String(y);
+  out.dataset.bits = rgba.map(floatBits).join(' ');
+  out.dataset.normalBits = normal ? normal.map(floatBits).join(' ') : '';
+  if (f.coverage[p] === 0) {
+    out.textContent = `pixel ${x}, ${y}: off the surface`;
+    return;
+  }
+  const then = pinned && pinned.w === f.w && pinned.h === f.h && pinned.coverage[p] > 0
+    ? `\npinned  ${[...pinned.result.subarray(4 * p, 4 * p + 4)].map(floatText).join('  ')}` : '';
+  out.textContent = `pixel ${x}, ${y}  ${f.kind === 0 ? 'colour' : 'result'}  ${rgba.map(floatText).join('  ')}\n`
+    + `${normal ? `combined normal  ${normal.map(floatText).join('  ')}` : 'the normal stage did not run'}`
+    + `${f.coverage[p] < 1 ? `  (${floatText(f.coverage[p])} of the pixel on the surface)` : ''}${then}`;
+}
+
+function pointAt(event) {
+  if (!frame) {
+    return;
+  }
+  const box = $('picture').getBoundingClientRect();
+  // With a picture pinned, dragging on the picture moves the wipe.
+  if (pinned && event.buttons === 1) {
+    $('wipe').value = String(Math.round(Math.min(1, Math.max(0, (event.clientX - box.left) / box.width)) * 100));
+    draw();
+  }
+  const x = Math.floor((event.clientX - box.left) / box.width * frame.w);
+  const y = Math.floor((event.clientY - box.top) / box.height * frame.h);
+  if (x >= 0 && y >= 0 && x < frame.w && y < frame.h) {
+    pointed = [x, y];
+    readout();
+  }
+}
+
+function readoutKey(event) {
+  const by = { ArrowLeft: [-1, 0], ArrowRight: [1, 0], ArrowUp: [0, -1], ArrowDown: [0, 1] }[event.key];
+  if (!frame || !by) {
+    return;
+  }
+  event.preventDefault();
+  const [x, y] = pointed || [frame.w >> 1, frame.h >> 1];
+  pointed = [Math.min(frame.w - 1, Math.max(0, x + by[0])), Math.min(frame.h - 1, Math.max(0, y + by[1]))];
+  readout();
+}
+
+// ---- rendering: one picture at a time while a slider moves, the full
+// picture at rest, the newest request always the one that counts
+
+let inFlight = null;   // { abort, quick }
+let dirty = false;
+let moving = false;
+let restTimer = null;
+let typingTimer = null;
+
+// A control changed: `drag` while a slider moves, `type` while a text is
+// typed, `commit` for a choice made.
+function changed(kind) {
+  checkOptions();
+  foldGroups();
+  showSlots();
+  dirty = true;
+  clearTimeout(typingTimer);
+  if (kind === 'type') {
+    typingTimer = setTimeout(() => { remember(); pump(); }, TYPING_MS);
+    return;
+  }
+  if (kind === 'drag') {
+    moving = true;
+    clearTimeout(restTimer);
+    restTimer = setTimeout(() => {
+      moving = false;
+      dirty = true;
+      remember();
+      pump();
+    }, REST_MS);
+  } else {
+    moving = false;
+    clearTimeout(restTimer);
+    remember();
+  }
+  pump();
+}
+
+function pump() {
+  if (!dirty || !checkOptions()) {
+    return;
+  }
+  if (inFlight) {
+    // While moving, the picture on its way is let finish; at rest, the new
+    // settings replace it at once.
+    if (moving) {
+      return;
+    }
+    inFlight.abort.abort();
+  }
+  dirty = false;
+  render(moving);
+}
+
+async function render(quick) {
+  const id = ++generation;
   const abort = new AbortController();
-  pending = abort;
+  const mine = { abort, quick };
+  inFlight = mine;
   const { text, owners } = presetText();
-  document.body.dataset.state = 'rendering';
+  document.body.dataset.state = quick ? 'moving' : 'rendering';
   let response;
   let body;
   try {
-    response = await fetch(`/api/render?${renderOptions()}`, {
+    response = await fetch(`/api/render?${renderQuery(quick)}`, {
       method: 'POST', body: text, headers: { 'Content-Type': 'text/plain' }, signal: abort.signal,
     });
-    body = response.ok ? await response.blob() : await response.json();
+    body = response.ok ? await response.arrayBuffer() : await response.json();
   } catch (e) {
-    if (id === latest) {
-      showError({ error: `the server did not answer: ${e.message}` }, owners);
-      document.body.dataset.state = 'error';
+    if (inFlight === mine) {
+      inFlight = null;
+      if (e.name !== 'AbortError') {
+        showError({ error: `the server did not answer: ${e.message}` }, owners);
+      }
     }
     return;
   }
-  if (id !== latest) {
+  if (inFlight !== mine) {
+    return;
+  }
+  inFlight = null;
+  if (response.status === 409) {
     return;
   }
   if (!response.ok) {
     showError(body, owners);
-    document.body.dataset.state = 'error';
+    if (response.status === 503) {
+      // Busy: the same settings again once the server says to.
+      setTimeout(() => { dirty = true; pump(); }, 1000 * Number(response.headers.get('Retry-After') || 1));
+    }
+    pump();
     return;
   }
   clearMessages();
+  frame = readFrame(body);
+  draw();
+  readout();
   if (!$('block-section').hidden) {
     showBlock();
   }
   const seconds = Number(response.headers.get('X-Render-Seconds'));
   const samples = Number(response.headers.get('X-Samples'));
-  const picture = $('picture');
-  const old = picture.src;
-  picture.onload = () => {
-    if (old) {
-      URL.revokeObjectURL(old);
-    }
-    picture.dataset.generation = String(id);
-    if (id === latest) {
-      document.body.dataset.state = 'idle';
-    }
-  };
-  picture.src = URL.createObjectURL(body);
-  $('figures').textContent = `${(seconds * 1000).toFixed(1)} ms, ${samples.toLocaleString('en')} samples, `
+  $('figures').textContent = `${frame.w}×${frame.h}${quick ? ' while moving' : ''}, `
+    + `${(seconds * 1000).toFixed(1)} ms, ${samples.toLocaleString('en')} samples, `
     + `${(samples / seconds / 1e6).toFixed(1)} M samples/s`;
-  $('status').textContent = '';
+  const canvas = $('picture');
+  canvas.dataset.generation = String(id);
+  canvas.dataset.quick = String(quick);
+  if (dirty) {
+    pump();
+  } else if (!quick && !moving) {
+    document.body.dataset.state = 'idle';
+  }
+  refreshModes();
 }
+
+// ---- undo and redo of the settings
+
+let history = [];
+let place = -1;
+
+function snapshot() {
+  return { controls: controls.map((c) => c.state()),
+           options: ['shape', 'size', 'aa', 'ray'].map((id) => $(id).value) };
+}
+
+// Keeps the settings as one step of the history, unless they are the step
+// already there.
+function remember() {
+  const now = snapshot();
+  if (place >= 0 && JSON.stringify(history[place]) === JSON.stringify(now)) {
+    return;
+  }
+  history = history.slice(0, place + 1);
+  history.push(now);
+  place = history.length - 1;
+  showHistory();
+}
+
+function showHistory() {
+  $('undo').disabled = place <= 0;
+  $('redo').disabled = place >= history.length - 1;
+}
+
+function goTo(step) {
+  if (step < 0 || step >= history.length) {
+    return;
+  }
+  place = step;
+  const s = history[place];
+  controls.forEach((c, i) => c.restore(s.controls[i]));
+  ['shape', 'size', 'aa', 'ray'].forEach((id, i) => { $(id).value = s.options[i]; });
+  showHistory();
+  foldGroups();
+  showSlots();
+  dirty = true;
+  moving = false;
+  pump();
+}
+
+// ---- pin and wipe
+
+function pin() {
+  if (pinned) {
+    pinned = null;
+    $('pin').textContent = 'Pin picture';
+  } else if (frame) {
+    pinned = frame;
+    $('pin').textContent = 'Unpin';
+  }
+  $('wipe').hidden = !pinned;
+  $('wipe-label').hidden = !pinned;
+  draw();
+}
+
+// ---- every mode at once
+
+let modeCells = [];
+let modesTimer = null;
+
+function buildModeGrid() {
+  const grid = $('mode-grid');
+  modeCells = modes.map((m) => {
+    const img = element('img', { alt: '' });
+    const button = element('button', { type: 'button', title: `${m.name}: ${m.formula}`, 'data-mode': String(m.number),
+                                       'aria-pressed': 'false' },
+                           [img, element('span', { text: `${m.number} ${m.name}` })]);
+    button.addEventListener('click', () => {
+      byKey.get('blendMode').setInteger(m.number);
+      byKey.get('blendEnable').box.checked = true;
+      changed('commit');
+    });
+    grid.append(button);
+    return { m, img, button, url: null };
+  });
+  $('modes-section').addEventListener('toggle', () => refreshModes());
+}
+
+// The grid's pictures for the settings now, a few at a time, once the
+// settings rest; each cell has a token of its own, so that a newer grid
+// cancels the older one's renders on the server.
+function refreshModes() {
+  const mode = byKey.get('blendMode');
+  for (const cell of modeCells) {
+    cell.button.setAttribute('aria-pressed', String(mode.select.value === String(cell.m.number)));
+  }
+  clearTimeout(modesTimer);
+  if (!$('modes-section').open || moving) {
+    return;
+  }
+  modesTimer = setTimeout(async () => {
+    const round = ++modesRound;
+    const queue = [...modeCells];
+    const one = async () => {
+      for (let cell = queue.shift(); cell && round === modesRound; cell = queue.shift()) {
+        const { text } = presetText({ blendEnable: 'on', blendMode: String(cell.m.number) });
+        const query = new URLSearchParams({ shape: $('shape').value, size: '64', aa: '1', ray: $('ray').value,
+                                            token: `${TOKEN}-mode${cell.m.number}` });
+        try {
+          const response = await fetch(`/api/render?${query}`, { method: 'POST', body: text });
+          if (response.ok && round === modesRound) {
+            const old = cell.url;
+            cell.url = URL.createObjectURL(await response.blob());
+            cell.img.src = cell.url;
+            if (old) URL.revokeObjectURL(old);
+          }
+        } catch (e) {
+          return;
+        }
+      }
+    };
+    await Promise.all([one(), one()]);
+    if (round === modesRound) {
+      $('mode-grid').dataset.round = String(round);
+    }
+  }, 150);
+}
+let modesRound = 0;
+
+// ---- files and the shader block
+
+// The name of the preset opened last, kept for Download.
+let fileName = 'look.preset';
 
 function download() {
   const blob = new Blob([presetText().text], { type: 'text/plain' });
-  const a = element('a', { href: URL.createObjectURL(blob), download: `${$('block-name').value || 'look'}.preset` });
+  const a = element('a', { href: URL.createObjectURL(blob), download: fileName });
   document.body.append(a);
   a.click();
   a.remove();
@@ -494,8 +1090,11 @@ async function openPreset(file) {
     return;
   }
   setControls(body.assignments);
+  fileName = file.name;
+  $('block-name').value = file.name.replace(/\.preset$/, '') || 'look';
+  changed('commit');
+  foldGroups(true);
   $('status').textContent = `opened ${file.name}`;
-  render();
 }
 
 // The controls' preset as a scene's shader block, written by the server's
@@ -591,34 +1190,46 @@ async function openInstance() {
   $('block-name').value = body.instance;
   $('scene-note').textContent = body.connected.length === 0 ? ''
     : `connected in the scene, at their neutral values here: ${body.connected.join(', ')}`;
+  changed('commit');
+  foldGroups(true);
   $('status').textContent = `opened ${body.instance} (${body.place})`;
-  render();
 }
 
-async function start() {
-  const response = await fetch('/api/fields');
-  const info = await response.json();
-  modes = info.modes;
-  stages = info.stages;
-  patterns = info.patterns;
-  slotNames = info.record.slotNames;
-  for (const s of info.shapes) {
-    $('shape').append(element('option', { value: s.name, text: s.name, title: s.description }));
+// ---- the page's events
+
+function listen() {
+  // A slider or colour picker moving, a text being typed; a choice made,
+  // a slider let go or a text left.
+  for (const box of [$('controls'), $('render-options')]) {
+    box.addEventListener('input', (e) => {
+      if (e.target.closest('#scenes')) {
+        return;
+      }
+      const kind = { range: 'drag', color: 'drag', text: 'type' }[e.target.type];
+      if (kind) {
+        changed(kind);
+      }
+    });
+    box.addEventListener('change', (e) => {
+      if (!e.target.closest('#scenes') && (e.target.type !== 'text' || dirty)) {
+        changed('commit');
+      }
+    });
   }
-  for (let n = 1; n <= info.limits.aa; ++n) {
-    $('aa').append(element('option', { value: String(n), text: `${n}×${n}` }));
-  }
-  $('aa').value = '2';
-  for (const r of info.rays) {
-    $('ray').append(element('option', { value: r.name, text: `${r.name} (${r.code})` }));
-  }
-  buildControls(info.fields);
-  $('controls').addEventListener('input', schedule);
-  $('controls').addEventListener('change', schedule);
-  $('render-options').addEventListener('input', schedule);
-  $('render-options').addEventListener('change', schedule);
   $('render-options').addEventListener('submit', (e) => e.preventDefault());
+  $('display-options').addEventListener('submit', (e) => e.preventDefault());
+  $('display-options').addEventListener('input', () => {
+    $('exposure-value').textContent = `${$('exposure').value} stops`;
+    draw();
+  });
+  $('display-options').addEventListener('change', () => draw());
+  $('picture').addEventListener('pointermove', pointAt);
+  $('picture').addEventListener('pointerdown', pointAt);
+  $('picture').addEventListener('keydown', readoutKey);
+  $('wipe').addEventListener('input', () => draw());
+  $('pin').addEventListener('click', pin);
   $('download').addEventListener('click', download);
+  $('open-button').addEventListener('click', () => $('open').click());
   $('open').addEventListener('change', (e) => {
     if (e.target.files.length > 0) {
       openPreset(e.target.files[0]);
@@ -631,10 +1242,49 @@ async function start() {
     for (const c of controls) {
       c.reset();
     }
-    render();
+    fileName = 'look.preset';
+    changed('commit');
   });
+  $('undo').addEventListener('click', () => goTo(place - 1));
+  $('redo').addEventListener('click', () => goTo(place + 1));
+  document.addEventListener('keydown', (e) => {
+    if (!(e.ctrlKey || e.metaKey) || e.altKey) {
+      return;
+    }
+    const key = e.key.toLowerCase();
+    if (key === 'z' || key === 'y') {
+      e.preventDefault();
+      goTo(place + (key === 'y' || e.shiftKey ? 1 : -1));
+    }
+  });
+}
+
+async function start() {
+  const response = await fetch('/api/fields');
+  const info = await response.json();
+  modes = info.modes;
+  stages = info.stages;
+  patterns = info.patterns;
+  routes = info.routes;
+  limits = info.limits;
+  slotNames = info.record.slotNames;
+  for (const s of info.shapes) {
+    $('shape').append(element('option', { value: s.name, text: s.name, title: s.description }));
+  }
+  for (let n = 1; n <= info.limits.aa; ++n) {
+    $('aa').append(element('option', { value: String(n), text: `${n}×${n}` }));
+  }
+  $('aa').value = '2';
+  for (const r of info.rays) {
+    $('ray').append(element('option', { value: r.name, text: `${r.name} (${r.code})`, title: r.description }));
+  }
+  buildControls(info.fields);
+  buildModeGrid();
+  listen();
+  foldGroups(true);
+  showSlots();
   listScenes();
-  render();
+  changed('commit');
 }
 
 start();

@@ -296,6 +296,122 @@ TEST(Serve, RenderGivesThePreviewToolsPixels) {
   }
 }
 
+// The little-endian 32-bit word at `at` of an answer's body.
+std::uint32_t word_at(const std::string& body, std::size_t at) {
+  std::uint32_t w = 0;
+  for (int i = 3; i >= 0; --i) {
+    w = (w << 8) | static_cast<unsigned char>(body.at(at + static_cast<std::size_t>(i)));
+  }
+  return w;
+}
+
+TEST(Serve, FloatsAreTheShadersNumbers) {
+  const Running server;
+  struct Row {
+    const char* what;
+    const char* options;
+    const char* preset;
+    std::uint32_t size;
+    std::uint32_t flags;  // bit 0 the normal stage ran; bits 8-15 what the result holds
+    int x, y;             // a pixel, and its words
+    std::array<std::uint32_t, 4> rgba;
+    std::uint32_t coverage;
+    std::array<std::uint32_t, 3> normal;  // where the normal stage ran
+  };
+  const Row rows[] = {
+      {"a colour as given",
+       "shape=swatch&size=8&aa=1",
+       "baseColor = 0.25 0.5 0.75 0.125\n",
+       8,
+       0,
+       3,
+       5,
+       {0x3e800000, 0x3f000000, 0x3f400000, 0x3e000000},
+       0x3f800000,
+       {}},
+      {"a value over 1 and a negative one",
+       "shape=swatch&size=8&aa=2",
+       "baseColor = 4 -2 0.5 1\n",
+       8,
+       0,
+       7,
+       0,
+       {0x40800000, 0xc0000000, 0x3f000000, 0x3f800000},
+       0x3f800000,
+       {}},
+      {"NaN and infinity as they came",
+       "shape=swatch&size=8&aa=1",
+       "baseColor = nan inf -inf 1\n",
+       8,
+       0,
+       0,
+       0,
+       {0x7fc00000, 0x7f800000, 0xff800000, 0x3f800000},
+       0x3f800000,
+       {}},
+      {"the normal stage ran",
+       "shape=swatch&size=16&aa=1",
+       "normalEnable = on\n",
+       16,
+       1,
+       8,
+       8,
+       {0x3f000000, 0x3f000000, 0x3f000000, 0x3f800000},
+       0x3f800000,
+       {0, 0, 0x3f800000}},
+      {"the normal as the result",
+       "shape=swatch&size=16&aa=1",
+       "normalEnable = on\noutputNormal = on\n",
+       16,
+       0x101,
+       8,
+       8,
+       {0, 0, 0x3f800000, 0x3f800000},
+       0x3f800000,
+       {0, 0, 0x3f800000}},
+      {"off the sphere every number is 0",
+       "shape=sphere&size=8&aa=1",
+       "",
+       8,
+       0,
+       0,
+       0,
+       {0, 0, 0, 0},
+       0,
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const Reply res =
+        ask(server.port(),
+            request("POST", std::string("/api/render?format=f32&") + row.options, row.preset));
+    ASSERT_EQ(res.status, 200) << res.body;
+    EXPECT_EQ(res.headers.at("content-type"), "application/octet-stream");
+    const std::size_t pixels = std::size_t{row.size} * row.size;
+    const bool normal_stage = (row.flags & 1) != 0;
+    // The result, the coverage, the brightness, and the normal where the
+    // stage ran.
+    ASSERT_EQ(res.body.size(), 16 + pixels * (normal_stage ? 36 : 24));
+    EXPECT_EQ(res.body.substr(0, 4), "SMF1");
+    EXPECT_EQ(word_at(res.body, 4), row.size);
+    EXPECT_EQ(word_at(res.body, 8), row.size);
+    EXPECT_EQ(word_at(res.body, 12), row.flags);
+    const std::size_t p =
+        static_cast<std::size_t>(row.y) * row.size + static_cast<std::size_t>(row.x);
+    for (std::size_t c = 0; c < 4; ++c) {
+      EXPECT_EQ(word_at(res.body, 16 + (p * 4 + c) * 4), row.rgba[c]) << "channel " << c;
+    }
+    EXPECT_EQ(word_at(res.body, 16 + (pixels * 4 + p) * 4), row.coverage);
+    if (row.coverage == 0) {
+      EXPECT_EQ(word_at(res.body, 16 + (pixels * 5 + p) * 4), 0U) << "no light off the surface";
+    }
+    for (std::size_t c = 0; normal_stage && c < 3; ++c) {
+      EXPECT_EQ(word_at(res.body, 16 + (pixels * 6 + p * 3 + c) * 4), row.normal[c])
+          << "axis " << c;
+    }
+  }
+}
+
 // A folder of scenes for the page, made afresh: inner.mi and sub/deep.mi;
 // alias.mi, a link to inner.mi; outside.mi, a link out of the folder;
 // dir.mi, a folder; notes.txt, no scene; big.mi, 65 MiB of comments.
@@ -364,7 +480,9 @@ TEST(Serve, RefusesWhatItWillNotServeAndServesOn) {
       {"token", request("POST", "/api/render?token=a%20b"), 400,
        R"({"error":"token is 1 to 64 letters, digits, '-' or '_', not 'a b'"})"},
       {"an unknown option", request("POST", "/api/render?colour=red"), 400,
-       R"j({"error":"unknown render option 'colour' (shape, size, aa, ray, token)"})j"},
+       R"j({"error":"unknown render option 'colour' (shape, size, aa, ray, token, format)"})j"},
+      {"format", request("POST", "/api/render?format=exr"), 400,
+       R"({"error":"format is png or f32, not 'exr'"})"},
       {"a bad preset", request("POST", "/api/render", "blendEnable = on\nblendMod = 15\n"), 400,
        R"({"error":"line 2: unknown parameter 'blendMod'","line":2})"},
       {"a bad value", request("POST", "/api/parse", "gamma = abc\n"), 400,
