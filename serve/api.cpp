@@ -159,6 +159,10 @@ std::string fields_json(const std::vector<std::string>* textures) {
   describe::Document serve = limits_json();
   if (textures != nullptr) {
     serve["textures"] = *textures;
+    nlohmann::ordered_json& wraps = serve["textureWraps"] = nlohmann::ordered_json::array();
+    for (const preview::TextureWrapName& w : preview::kTextureWraps) {
+      wraps.push_back(std::string(w.name));
+    }
   }
   return describe::description_json({describe::preview_lists(), serve});
 }

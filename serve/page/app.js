@@ -16,6 +16,10 @@ let modes = [];
 let routes = [];
 let limits = { size: 2048, aa: 8, calls: 16000000 };
 let slotNames = { tools: '{name}[{slot}]', declaration: '{name}{slot}' };
+// The images of the server's textures folder, and the wraps a texture call
+// takes; both empty when the server reads no textures.
+let textures = [];
+let textureWraps = [];
 
 // The switch that runs each stage, by the route that names it: the stage's
 // group folds while it is off.
@@ -164,8 +168,9 @@ class Control {
     }
     this.valueBox = element('span', { className: 'value' });
     this.patternBox = element('span', { className: 'pattern', hidden: '' });
+    this.buildTexture();
     this.source.addEventListener('change', () => this.showSource());
-    this.root.append(this.source, this.valueBox, this.patternBox);
+    this.root.append(this.source, this.valueBox, this.patternBox, this.textureBox);
     if (f.type === 'scalar') {
       this.step = (f.max - f.min) / 200;
       this.slider = element('input', { type: 'range', min: String(f.min), max: String(f.max),
@@ -204,6 +209,47 @@ class Control {
       stops: element('label', { text: 'values ' }, [this.stops]),
     };
     this.patternBox.append(this.labels.axis, this.labels.frequency, this.labels.height, this.labels.stops);
+  }
+
+  // An image of the textures folder in place of a value: texture() for a
+  // colour or a float, normalmap() for a vector, as a preset writes them.
+  buildTexture() {
+    this.call = this.field.type === 'vector' ? 'normalmap' : 'texture';
+    if (textures.length > 0) {
+      this.source.append(element('option', { value: this.call, text: this.call }));
+    }
+    const options = (values) => values.map((v) => element('option', { value: v, text: v }));
+    this.image = element('select', { 'aria-label': `${this.key} image` }, options(textures));
+    this.wrap = element('select', { 'aria-label': `${this.key} wrap` }, options(textureWraps));
+    // texture(): how 8-bit values are taken; normalmap(): where green points.
+    this.decode = element('select', { 'aria-label': `${this.key} ${this.call === 'texture' ? 'colour space' : 'y'}` },
+                          options(this.call === 'texture' ? ['linear', 'srgb'] : ['y up', 'y down']));
+    this.textureBox = element('span', { className: 'texture', hidden: '' }, [this.image, this.wrap, this.decode]);
+  }
+
+  // A menu shows a value it does not list (an opened preset's image that the
+  // folder does not hold, say) as one more choice, so that it is kept.
+  static choose(select, value) {
+    if (![...select.options].some((o) => o.value === value)) {
+      select.append(element('option', { value, text: value }));
+    }
+    select.value = value;
+  }
+
+  setTexture(t) {
+    Control.choose(this.source, t.kind);
+    Control.choose(this.image, t.path);
+    Control.choose(this.wrap, t.wrap);
+    Control.choose(this.decode, t.kind === 'normalmap' ? `y ${t.y}` : t.colorspace);
+  }
+
+  // The texture call, or null when the parameter holds no image.
+  textureCall() {
+    if (this.source.value !== this.call) {
+      return null;
+    }
+    const path = this.image.value.replace(/[\\"]/g, (c) => `\\${c}`);
+    return `${this.call}("${path}", ${this.wrap.value}, ${this.decode.value})`;
   }
 
   // The slider's value as the text shows it: on the step grid, and exactly
@@ -274,8 +320,10 @@ class Control {
 
   showSource() {
     const p = patternNamed(this.source.value);
-    this.valueBox.hidden = p !== undefined;
+    const image = this.source.value === this.call;
+    this.valueBox.hidden = p !== undefined || image;
     this.patternBox.hidden = p === undefined;
+    this.textureBox.hidden = !image;
     // A pattern's fields are the arguments it takes.
     for (const [argument, labelled] of Object.entries(this.arguments())) {
       labelled.hidden = p === undefined || !p.arguments.includes(argument);
@@ -344,10 +392,12 @@ class Control {
     }
   }
 
-  // An assignment of /api/parse: an integer, a value or a pattern.
+  // An assignment of /api/parse: an integer, a value, a pattern or a texture.
   set(a) {
     if (a.integer !== undefined) {
       this.setInteger(a.integer);
+    } else if (a.texture !== undefined) {
+      this.setTexture(a.texture);
     } else if (a.value !== undefined) {
       this.source.value = 'value';
       this.setValue(a.value);
@@ -376,7 +426,7 @@ class Control {
     if (f.type === 'integer') {
       return this.number.value.trim();
     }
-    return this.pattern() || this.plainValue();
+    return this.pattern() || this.textureCall() || this.plainValue();
   }
 
   plainValue() {
@@ -1268,6 +1318,8 @@ async function start() {
   routes = info.routes;
   limits = info.limits;
   slotNames = info.record.slotNames;
+  textures = info.textures || [];
+  textureWraps = info.textureWraps || [];
   for (const s of info.shapes) {
     $('shape').append(element('option', { value: s.name, text: s.name, title: s.description }));
   }

@@ -4,9 +4,11 @@
 // colour, and undo brings both back; a photon ray with skipPhotons 1 leaves
 // by the gate; a bad value gets its message beside its control; the
 // settings go out as a preset file and come back in, and out as a shader
-// block; the mode grid chooses a mode; the pixel readout holds stratamix
-// eval's bits; NaN gets its legend; a scene's instances open from the
-// server's scenes folder. Ends with a screenshot.
+// block; an image of the server's textures folder gives the base colour
+// and goes out and back in as a texture call; the mode grid chooses a
+// mode; the pixel readout holds stratamix eval's bits; NaN gets its
+// legend; a scene's instances open from the server's scenes folder. Ends
+// with a screenshot.
 //
 //   node journey.mjs STRATAMIX OUT_DIR [DOCS_PICTURE]
 //
@@ -17,7 +19,7 @@
 // Debian's chromium, driven by playwright-core (npm ci in this folder;
 // tests/run-all.sh installs both). Without them the journey fails.
 import { spawn, spawnSync } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
@@ -46,7 +48,8 @@ try {
 
 // stratamix serve on a free port; resolves with its address once it says it.
 function startServer() {
-  const server = spawn(stratamix, ['serve', '--port', '0', '--scenes', scenes], { stdio: ['ignore', 'pipe', 'inherit'] });
+  const server = spawn(stratamix, ['serve', '--port', '0', '--scenes', scenes, '--textures', textures],
+                       { stdio: ['ignore', 'pipe', 'inherit'] });
   return new Promise((resolve, reject) => {
     server.on('exit', (code) => reject(new Error(`stratamix serve exited with ${code}`)));
     readline.createInterface({ input: server.stdout }).once('line', (line) => {
@@ -64,6 +67,12 @@ function check(holds, what) {
 }
 
 mkdirSync(outDir, { recursive: true });
+// The server's textures folder: one 4 by 4 orange image, its stored values
+// 255 128 0 taken as they are.
+const textures = path.join(outDir, 'textures');
+mkdirSync(textures, { recursive: true });
+writeFileSync(path.join(textures, 'orange.ppm'),
+              Buffer.concat([Buffer.from('P6\n4 4\n255\n'), Buffer.from(Array(16).fill([255, 128, 0]).flat())]));
 const profile = mkdtempSync(path.join(tmpdir(), 'stratamix-chromium-'));
 const { server, url } = await startServer();
 const context = await chromium.launchPersistentContext(profile, {
@@ -168,9 +177,11 @@ try {
   const values = (locator) => locator.evaluateAll((nodes) => nodes.map((n) => n.value));
   const rows = [
     ['the group titles', texts(page.locator('#controls h2')), 'Gates,Normal layers,Colour layer,Correction'],
-    ['a float\'s sources', values(control('gamma').locator('select.source option')), 'value,checker,ramp,noise'],
+    ['a float\'s sources', values(control('gamma').locator('select.source option')), 'value,checker,ramp,noise,texture'],
     ['a vector\'s sources', values(control('layerNormal[0]').locator('select.source option')),
-      'value,checker,ramp,noise,bump'],
+      'value,checker,ramp,noise,bump,normalmap'],
+    ['the images of the textures folder', values(control('baseColor').locator('.texture select').first().locator('option')),
+      'orange.ppm'],
     ['the shapes', values(page.locator('#shape option')), 'sphere,swatch'],
     ['the samples over the limit at 2048 pixels', (async () => {
       await page.locator('#size').fill('2048');
@@ -182,6 +193,22 @@ try {
     check(list === want, `${what}: ${list}`);
   }
   await after(() => page.locator('#size').fill('256'));
+
+  // The base colour from the folder's image: the picture takes its colour,
+  // and the preset names it as a texture call that opens back.
+  await open('layer');
+  seen = await after(() => control('baseColor').locator('select.source').selectOption('texture'));
+  check(near(seen, [1, 255, 128, 0]), `the orange image gives the base colour (${seen})`);
+  const [withImage] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
+  const imagePreset = path.join(outDir, 'texture.preset');
+  await withImage.saveAs(imagePreset);
+  const imageLine = 'baseColor = texture("orange.ppm", periodic, linear)';
+  check(readFileSync(imagePreset, 'utf8').split('\n').includes(imageLine), `the preset holds '${imageLine}'`);
+  await after(() => page.click('#reset'));
+  seen = await after(() => page.setInputFiles('#open', imagePreset));
+  check(await control('baseColor').locator('select.source').inputValue() === 'texture' && near(seen, [1, 255, 128, 0]),
+        `the opened preset takes the image again (${seen})`);
+  await after(() => page.click('#reset'));
   const fields = await (await fetch(`${url}api/fields`)).json();
   const formula = await control('blendMode').locator('option[value="15"]').getAttribute('title');
   check(formula === fields.modes[15].formula, `the overlay mode's tooltip is its formula ("${formula}")`);

@@ -30,6 +30,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -607,6 +608,9 @@ TEST(Serve, TexturesComeFromItsFolderAlone) {
   const std::string list = fields.body.substr(listed, fields.body.find(']', listed) - listed);
   EXPECT_NE(list.find(R"("sub/grey.png")"), std::string::npos) << list;
   EXPECT_EQ(list.find("link.png"), std::string::npos) << list;
+  // and the wraps a texture call takes, for the page's menus.
+  EXPECT_EQ(nlohmann::json::parse(fields.body)["textureWraps"],
+            nlohmann::json({"periodic", "clamp", "black", "mirror"}));
   const Reply none = ask(without.port(), request("GET", "/api/fields"));
   EXPECT_NE(none.body.find(R"("textures": [])"), std::string::npos);
   const Reply parsed = ask(
