@@ -249,11 +249,16 @@ class NameSet {
     h ^= h >> 33;
     return h == 0 ? 1 : h;
   }
+  // The slot a hash starts from: its low bits, which fit a size_t on every
+  // target since the table's size does.
+  std::size_t home(std::uint64_t h) const {
+    return static_cast<std::size_t>(h & (slots_.size() - 1));
+  }
   void insert(std::uint64_t h) {
     if (2 * (count_ + 1) > slots_.size()) {
       grow();
     }
-    std::size_t i = h & (slots_.size() - 1);
+    std::size_t i = home(h);
     while (slots_[i] != 0 && slots_[i] != h) {
       i = (i + 1) & (slots_.size() - 1);
     }
@@ -264,7 +269,7 @@ class NameSet {
     if (slots_.empty()) {
       return false;
     }
-    std::size_t i = h & (slots_.size() - 1);
+    std::size_t i = home(h);
     while (slots_[i] != 0) {
       if (slots_[i] == h) {
         return true;
