@@ -122,7 +122,10 @@ class Source {
         buffer_.resize(filled + need + kScanPadding);
       }
       data()[filled] = '\n';
-      std::memcpy(data() + filled + lead, line_.text.data(), line_.text.size());
+      // An empty line's view may point nowhere, which memcpy may not be given.
+      if (!line_.text.empty()) {
+        std::memcpy(data() + filled + lead, line_.text.data(), line_.text.size());
+      }
       filled += need;
       have_line_ = false;
     }
