@@ -8,6 +8,7 @@
 //     applies to a host without writing past the record;
 //   - each pattern it connects gives a value at a point of the surface.
 // The sanitizers watch the rest.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +79,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "an error's message and its line disagree");
     return 0;
   }
-  apply(preset, lines);
+  try {
+    apply(preset, lines);
+  } catch (const PresetError& e) {
+    // A texture needs an image reader, which this target does not give the
+    // preset; that refusal, at a texture's line, is the only one applying
+    // may make.
+    const bool at_texture = std::any_of(
+        preset.assignments.begin(), preset.assignments.end(),
+        [&](const strata::preview::Assignment& a) { return a.texture && a.line == e.line; });
+    check(at_texture, "applying refused a line that names no texture");
+  }
   return 0;
 }
