@@ -62,16 +62,21 @@ def run_measured(command, out_path):
         return f.read(), usage.ru_maxrss * 1024
 
 
+def figures(pattern, text, command):
+    """The figures line a stratamix command printed, and its sample count."""
+    found = pattern.search(text)
+    if not found:
+        sys.exit(f"bake_times.py: stratamix {command} said {text!r}")
+    return found, int(found.group(1).replace(",", ""))
+
+
 def bake(args, work, size, threads):
     out_dir = os.path.join(work, f"bake-{size}-{threads}")
     text, peak = run_measured([args.stratamix, "bake", args.preset, "--mesh", args.mesh,
                                "--size", str(size), "--aa", "1", "--maps", "color,normal",
                                "--threads", str(threads), "--out", out_dir],
                               os.path.join(work, "bake.txt"))
-    found = BAKE_FIGURES.search(text)
-    if not found:
-        sys.exit(f"bake_times.py: stratamix bake said {text!r}")
-    samples = int(found.group(1).replace(",", ""))
+    found, samples = figures(BAKE_FIGURES, text, "bake")
     return {"size": size, "threads": threads, "samples": samples,
             "seconds": float(found.group(2)), "shading_seconds": float(found.group(3)),
             "shading_rate": samples / float(found.group(3)),
@@ -83,10 +88,7 @@ def preview(args, work, size, threads):
                             "--cell", str(size), "--aa", "1", "--threads", str(threads),
                             "--out", os.path.join(work, f"preview-{size}")],
                            os.path.join(work, "preview.txt"))
-    found = PREVIEW_FIGURES.search(text)
-    if not found:
-        sys.exit(f"bake_times.py: stratamix preview said {text!r}")
-    samples = int(found.group(1).replace(",", ""))
+    found, samples = figures(PREVIEW_FIGURES, text, "preview")
     return {"size": size, "threads": threads, "samples": samples,
             "rate": samples / float(found.group(2))}
 
