@@ -91,7 +91,7 @@ const char* plugin_file_name() {
 #endif
 }
 
-std::string plugin_beside_executable() {
+std::string beside_executable(const std::string& name) {
   std::string self;
 #if defined(_WIN32)
   char buffer[MAX_PATH];
@@ -107,7 +107,9 @@ std::string plugin_beside_executable() {
   const auto slash = self.find_last_of('/');
 #endif
   const std::string dir = slash == std::string::npos ? "." : self.substr(0, slash);
-  return dir + "/" + plugin_file_name();
+  return dir + "/" + name;
 }
+
+std::string plugin_beside_executable() { return beside_executable(plugin_file_name()); }
 
 }  // namespace strata::host

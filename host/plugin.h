@@ -53,6 +53,9 @@ class Plugin {
 // The plug-in's file name on this platform.
 const char* plugin_file_name();
 
+// The file `name` in the running program's folder.
+std::string beside_executable(const std::string& name);
+
 // The plug-in built beside the running program.
 std::string plugin_beside_executable();
 
