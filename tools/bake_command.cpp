@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "image_commands.h"
 #include "job.h"
 #include "long_run.h"
 #include "mesh.h"
@@ -270,10 +271,7 @@ int run_bake(const BakeOptions& o, host::ShaderFn shader, std::ostream& out, std
 }
 
 Command add_bake_command(CLI::App& root, std::ostream& out, std::ostream& err) {
-  CLI::App* app = root.add_subcommand(
-      "bake",
-      "Bakes a look into texture maps on a mesh's UVs: LOOK_MAP.UDIM.exr (float) and .png (8 "
-      "bits, to look at) for each map and UDIM tile, every texel the plug-in's own answers.");
+  CLI::App* app = add_image_subcommand(root, ImageCommandId::bake);
   auto o = std::make_shared<BakeOptions>();
   auto maps = std::make_shared<std::string>("color,normal");
   auto normal_y = std::make_shared<std::string>("up");

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "description.h"
+#include "image_commands.h"
 #if defined(STRATAMIX_WITH_SERVE)
 #include "api.h"
 #endif
@@ -29,11 +30,7 @@ std::string this_build() {
 }  // namespace
 
 Command add_describe_command(CLI::App& root, std::ostream& out, std::ostream& err) {
-  CLI::App* app = root.add_subcommand(
-      "describe",
-      "Prints the description of the shader's contract as JSON: the record's fields, the "
-      "blend modes, the ray types, and the preview's patterns, shapes and sheets where this "
-      "build has the preview.");
+  CLI::App* app = add_image_subcommand(root, ImageCommandId::describe);
   auto output = std::make_shared<std::string>();
   add_value(app, "--output", output.get(), "write it to FILE instead of standard output")
       ->type_name("FILE");

@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "catalogue.h"
+#include "image_commands.h"
 #include "long_run.h"
 #include "preset.h"
 #include "render.h"
@@ -338,12 +339,7 @@ int run_preview(const CLI::App& app, const Options& o, std::ostream& out, std::o
 }  // namespace
 
 Command add_preview_command(CLI::App& root, std::ostream& out, std::ostream& err) {
-  CLI::App* app = root.add_subcommand(
-      "preview",
-      "Without presets, renders the contact sheets (every blend mode, colour correction, "
-      "normal layering); with presets, renders each preset file, and with scenes each "
-      "strataMix instance in them. Writes NAME.png and NAME.exr "
-      "(the float values) into the output folder.");
+  CLI::App* app = add_image_subcommand(root, ImageCommandId::preview);
   auto o = std::make_shared<Options>();
   add_value(app, "--out", &o->out_dir, "the output folder")
       ->type_name("DIR")

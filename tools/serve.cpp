@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "image_commands.h"
 #include "server.h"
 
 namespace strata::tools {
@@ -118,10 +119,7 @@ int run_serve(const CLI::App& app, const Settings& s, std::ostream& out, std::os
 }  // namespace
 
 Command add_serve_command(CLI::App& root, std::ostream& out, std::ostream& err) {
-  CLI::App* app = root.add_subcommand(
-      "serve",
-      "Serves the look-development page: a control for every parameter and the preview's "
-      "picture, rendered live. Stops on Ctrl-C (SIGINT) or SIGTERM.");
+  CLI::App* app = add_image_subcommand(root, ImageCommandId::serve);
   auto s = std::make_shared<Settings>();
   add_value(app, "--port", &s->server.port, "the port (0: any free port)")
       ->type_name("N")

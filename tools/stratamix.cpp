@@ -1,4 +1,6 @@
-// stratamix: the command-line tools of the stand-in renderer.
+// stratamix: the command-line tools of the stand-in renderer. Where the
+// preview is built this is also stratamix-images, the program that runs the
+// image commands for stratamix (image_commands.h).
 #include <exception>
 #include <iostream>
 #include <string>
@@ -7,18 +9,9 @@
 #include "check.h"
 #include "command.h"
 #include "convert.h"
-#include "describe.h"
 #include "eval.h"
+#include "image_commands.h"
 #include "plugin.h"
-#if defined(STRATAMIX_WITH_PREVIEW)
-#include "preview.h"
-#endif
-#if defined(STRATAMIX_WITH_SERVE)
-#include "serve.h"
-#endif
-#if defined(STRATAMIX_WITH_BAKE)
-#include "bake_command.h"
-#endif
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -69,40 +62,17 @@ int main(int argc, char** argv) {
         "--version", version, "the release, and the interface version of the plug-in it loads");
     strata::tools::add_plugin_option(&root, &plugin)->needs(version_flag);
 
+    using strata::tools::add_image_command;
+    using strata::tools::ImageCommandId;
     std::vector<Command> commands = {
         strata::tools::add_eval_command(root, std::cin, std::cout, std::cerr),
-        strata::tools::add_describe_command(root, std::cout, std::cerr),
+        add_image_command(root, ImageCommandId::describe, argv, std::cout, std::cerr),
         strata::tools::add_check_command(root, std::cout, std::cerr),
         strata::tools::add_convert_command(root, std::cout, std::cerr),
+        add_image_command(root, ImageCommandId::preview, argv, std::cout, std::cerr),
+        add_image_command(root, ImageCommandId::bake, argv, std::cout, std::cerr),
+        add_image_command(root, ImageCommandId::serve, argv, std::cout, std::cerr),
     };
-#if defined(STRATAMIX_WITH_PREVIEW)
-    commands.push_back(strata::tools::add_preview_command(root, std::cout, std::cerr));
-#else
-    commands.push_back(strata::tools::add_missing_command(
-        root, "preview",
-        "built without the preview (it needs OpenImageIO: tools/install-deps.sh preview, then "
-        "configure again)",
-        std::cerr));
-#endif
-#if defined(STRATAMIX_WITH_BAKE)
-    commands.push_back(strata::tools::add_bake_command(root, std::cout, std::cerr));
-#else
-    commands.push_back(strata::tools::add_missing_command(
-        root, "bake",
-        "built without the bake (it needs the preview and assimp: tools/install-deps.sh preview "
-        "bake, then configure again)",
-        std::cerr));
-#endif
-#if defined(STRATAMIX_WITH_SERVE)
-    commands.push_back(strata::tools::add_serve_command(root, std::cout, std::cerr));
-#else
-    commands.push_back(
-        strata::tools::add_missing_command(root, "serve",
-                                           "built without serve (it needs the preview and "
-                                           "libmicrohttpd: tools/install-deps.sh preview "
-                                           "serve, then configure again)",
-                                           std::cerr));
-#endif
     const auto no_command = [&] {
       if (!version) {
         std::string names;
