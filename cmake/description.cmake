@@ -10,9 +10,11 @@ set(STRATAMIX_DESCRIPTION ${CMAKE_BINARY_DIR}/description.json)
 function(strata_description_file)
   set(out ${STRATAMIX_DESCRIPTION})
   if(NOT CMAKE_CROSSCOMPILING AND TARGET stratamix)
+    # Where the preview is built, stratamix hands describe over to
+    # stratamix-images, whose lists it prints.
     add_custom_command(OUTPUT ${out}
                        COMMAND stratamix describe --output ${out}
-                       DEPENDS stratamix
+                       DEPENDS stratamix $<TARGET_NAME_IF_EXISTS:stratamix-images>
                        COMMENT "Describing the contract (stratamix describe)")
   elseif(NOT CMAKE_CROSSCOMPILING)
     add_executable(strata_describe ${PROJECT_SOURCE_DIR}/describe/generate.cpp)

@@ -63,6 +63,27 @@ const CLI::App& named(const CLI::App& root) {
   return chosen.empty() ? root : *chosen.back();
 }
 
+// The words the line holds that neither the command it names nor the root
+// take, and the root's options given with a command: the exit status of
+// their message, or none.
+std::optional<int> misplaced_words(const CLI::App& root, const CLI::App& where, std::ostream& err) {
+  const CLI::App* const named_apps[] = {&root, &where};
+  for (const CLI::App* app : named_apps) {
+    const std::vector<std::string> extras = app->remaining();
+    if (!extras.empty()) {
+      return usage_error(*app, extra_problem(*app, extras.front()), err);
+    }
+  }
+  if (&where != &root) {
+    for (const CLI::Option* o : root.get_options()) {
+      if (o->count() > 0) {
+        return usage_error(root, o->get_name() + " goes with no command", err);
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string tool_name(const CLI::App& command) {
@@ -140,36 +161,37 @@ int run_command_line(CLI::App& root, const std::vector<Command>& commands,
   for (const Command& c : commands) {
     c.app->allow_extras();
   }
+  bool help = false;
+  std::optional<std::string> problem;
   try {
     root.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    out << root.help();
-    return 0;
+    help = true;
   } catch (const CLI::ParseError& e) {
-    return usage_error(named(root), problem_of(e), err);
+    problem = problem_of(e);
   }
   const CLI::App& where = named(root);
-  const CLI::App* const named_apps[] = {&root, &where};
-  for (const CLI::App* app : named_apps) {
-    const std::vector<std::string> extras = app->remaining();
-    if (!extras.empty()) {
-      return usage_error(*app, extra_problem(*app, extras.front()), err);
+  const Command* chosen = nullptr;
+  for (const Command& c : commands) {
+    if (c.app == &where) {
+      chosen = &c;
     }
   }
-  if (&where != &root) {
-    for (const CLI::Option* o : root.get_options()) {
-      if (o->count() > 0) {
-        return usage_error(root, o->get_name() + " goes with no command", err);
-      }
+  // The program a command is handed over to answers the whole line.
+  if (chosen == nullptr || !chosen->hands_over) {
+    if (help) {
+      out << root.help();
+      return 0;
+    }
+    if (problem) {
+      return usage_error(where, *problem, err);
+    }
+    if (const std::optional<int> status = misplaced_words(root, where, err)) {
+      return *status;
     }
   }
   try {
-    for (const Command& c : commands) {
-      if (c.app == &where) {
-        return c.run();
-      }
-    }
-    return no_command();
+    return chosen != nullptr ? chosen->run() : no_command();
   } catch (const UsageError& e) {
     return usage_error(where, e.what(), err);
   } catch (const std::exception& e) {

@@ -26,6 +26,9 @@ inline constexpr int kUsageStatus = 2;
 struct Command {
   CLI::App* app;
   std::function<int()> run;
+  // Handed over to another program with the whole command line, which
+  // reads and answers all of it: its help and its mistakes too.
+  bool hands_over = false;
 };
 
 // A command line the tool will not run, in one line without the tool's name:
@@ -80,7 +83,8 @@ Command add_missing_command(CLI::App& root, const std::string& name, const std::
 // names. Help goes to `out` with exit status 0; a wrong command line gets
 // one line naming the problem on `err` and exit status 2. `no_command` runs
 // when no command is named and the line is otherwise right, and returns
-// the exit status; the root's own options go with no command.
+// the exit status; the root's own options go with no command. A command
+// that hands over runs whatever else the line holds.
 int run_command_line(CLI::App& root, const std::vector<Command>& commands,
                      const std::function<int()>& no_command, int argc, char** argv,
                      std::ostream& out, std::ostream& err);
