@@ -1,7 +1,8 @@
 # Checks a built binary's dynamic interface with the target's binutils:
-# its defined exports are exactly EXPORTS, and, where given,
+# where given, its defined exports are exactly EXPORTS, and
 #   ELF: its strong undefined symbols are UNDEFINED_REQUIRED plus a subset of
-#        UNDEFINED_ALLOWED, and it names no library but NEEDED_ALLOWED;
+#        UNDEFINED_ALLOWED, and it names no library but NEEDED_ALLOWED, and
+#        none whose name begins with one of NEEDED_FORBIDDEN;
 #        or, for a plug-in bound by its host process, its undefined symbols,
 #        weak ones included, are exactly UNDEFINED_EXACT, each bound lazily
 #        through the PLT (LAZY_BOUND), the libraries it names exactly
@@ -15,7 +16,7 @@
 #         [...] -P check_exports.cmake
 
 foreach(list EXPORTS UNDEFINED_REQUIRED UNDEFINED_ALLOWED UNDEFINED_EXACT NEEDED_ALLOWED NEEDED_EXACT
-             IMPORTS_ALLOWED)
+             NEEDED_FORBIDDEN IMPORTS_ALLOWED)
   if(DEFINED ${list})
     string(REPLACE "|" ";" ${list} "${${list}}")
   endif()
@@ -70,10 +71,12 @@ function(expect_subset what actual allowed)
 endfunction()
 
 if(FORMAT STREQUAL "elf")
-  run_tool(defined ${NM} -D --defined-only)
-  nm_names("${defined}" "A-Za-z" exports)
-  expect_same_set("defined exports" "${exports}" "${EXPORTS}")
-  message(STATUS "defined exports: ${exports}")
+  if(DEFINED EXPORTS)
+    run_tool(defined ${NM} -D --defined-only)
+    nm_names("${defined}" "A-Za-z" exports)
+    expect_same_set("defined exports" "${exports}" "${EXPORTS}")
+    message(STATUS "defined exports: ${exports}")
+  endif()
 
   if(DEFINED UNDEFINED_REQUIRED)
     # Weak undefined symbols belong to the C runtime's start-up code and may
@@ -112,6 +115,21 @@ if(FORMAT STREQUAL "elf")
   endforeach()
   if(DEFINED NEEDED_ALLOWED)
     expect_subset("needed libraries" "${needed}" "${NEEDED_ALLOWED}")
+    message(STATUS "needed libraries: ${needed}")
+  endif()
+  if(DEFINED NEEDED_FORBIDDEN)
+    set(named "")
+    foreach(name IN LISTS needed)
+      foreach(prefix IN LISTS NEEDED_FORBIDDEN)
+        string(FIND "${name}" "${prefix}" at)
+        if(at EQUAL 0)
+          list(APPEND named "${name}")
+        endif()
+      endforeach()
+    endforeach()
+    if(named)
+      set(failures "${failures}\nneeded libraries: [${named}] named, none of [${NEEDED_FORBIDDEN}] may be")
+    endif()
     message(STATUS "needed libraries: ${needed}")
   endif()
   if(DEFINED NEEDED_EXACT)
@@ -158,8 +176,10 @@ elseif(FORMAT STREQUAL "pe")
       list(APPEND exports "${name}")
     endforeach()
   endif()
-  expect_same_set("defined exports" "${exports}" "${EXPORTS}")
-  message(STATUS "defined exports: ${exports}")
+  if(DEFINED EXPORTS)
+    expect_same_set("defined exports" "${exports}" "${EXPORTS}")
+    message(STATUS "defined exports: ${exports}")
+  endif()
 
   if(DEFINED IMPORTS_ALLOWED)
     string(REGEX MATCHALL "DLL Name: [^\n]+" import_lines "${headers}")

@@ -1,6 +1,7 @@
 # Installs the build tree into a fresh prefix and checks the documented
 # layout: exactly these files, the headers as in the sources, and an
-# installed stratamix that finds the installed plug-in.
+# installed stratamix that finds the installed plug-in and, where it was
+# built with the preview, the installed stratamix-images.
 include(${SOURCE_DIR}/tests/package/doc_files.cmake)
 set(expected
   bin/stratamix
@@ -9,6 +10,9 @@ set(expected
   include/strataMix/strataMix_types.h
   lib/strataMix/strataMix.so
   ${strata_doc_files})
+if(PREVIEW)
+  list(APPEND expected bin/stratamix-images)
+endif()
 list(SORT expected)
 
 file(REMOVE_RECURSE ${PREFIX} ${PREFIX}.bake)
@@ -65,8 +69,21 @@ foreach(run "check looks.mi -I ${PREFIX}/include/strataMix|looks.out|looks.err"
 endforeach()
 
 # Where it was built with the preview, the installed tool renders a scene's
-# instances, one picture each.
+# instances, one picture each, through the installed stratamix-images, and
+# lists every command as that program does.
 if(PREVIEW)
+  foreach(program stratamix stratamix-images)
+    execute_process(COMMAND ${PREFIX}/bin/${program} --help
+                    RESULT_VARIABLE status OUTPUT_VARIABLE help ERROR_VARIABLE err)
+    if(NOT status EQUAL 0 OR NOT err STREQUAL "" OR NOT help MATCHES "\n  serve ")
+      message(FATAL_ERROR "installed ${program} --help: status ${status}\n${help}${err}")
+    endif()
+    set(help_${program} "${help}")
+  endforeach()
+  if(NOT help_stratamix STREQUAL help_stratamix-images)
+    message(FATAL_ERROR "installed stratamix --help:\n${help_stratamix}\n"
+                        "differs from stratamix-images --help:\n${help_stratamix-images}")
+  endif()
   file(REMOVE_RECURSE ${PREFIX}.scene)
   execute_process(COMMAND ${PREFIX}/bin/stratamix preview --cell 8 --aa 1 --out ${PREFIX}.scene
                           ${scenes}/looks.mi -I ${PREFIX}/include/strataMix

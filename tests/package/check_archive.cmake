@@ -6,6 +6,8 @@
 #   CC        a C compiler for a scene tool's view of the headers (optional)
 #   SOURCE_DIR  the source tree, for the documents the archive carries
 #   PYTHON    a Python 3 for the unpacked README's and manual's links (optional)
+#   PREVIEW   ON where the tools were built with the preview: the archive then
+#             carries stratamix-images too, which the unpacked stratamix runs
 #   CONFORMANCE  the conformance pack beside the archive (optional): listed too,
 #             and where PYTHON and WORK are given, its checker run from where
 #             it is unpacked on the pack's own answers of each float model
@@ -15,6 +17,9 @@ set(docs include/strataMix/strataMix.h include/strataMix/strataMix.mi
 set(linux-x86_64 bin/stratamix lib/strataMix/strataMix.so ${docs})
 set(windows-x86 bin/stratamix.exe lib/strataMix/strataMix.dll ${docs})
 set(linux-powerpc bin/stratamix lib/strataMix/strataMix.so ${docs})
+if(PREVIEW)
+  list(APPEND linux-x86_64 bin/stratamix-images)
+endif()
 
 # The porters' pack: the cases with their routes, both float models'
 # answers, the description, its README and the checker with its reader.
@@ -93,6 +98,16 @@ execute_process(COMMAND ${emulator} ${unpacked}/bin/stratamix eval INPUT_FILE ${
 set(want "\"outColor\":\\[\"0x3e800000\",\"0x3f000000\",\"0x3f400000\",\"0x3f800000\"\\]")
 if(NOT status EQUAL 0 OR NOT answer MATCHES "${want}")
   message(FATAL_ERROR "unpacked stratamix eval: status ${status}\n${answer}${errors}")
+endif()
+
+# The unpacked tool hands describe over to the unpacked stratamix-images,
+# whose description alone holds the preview's sheets.
+if(PREVIEW)
+  execute_process(COMMAND ${unpacked}/bin/stratamix describe
+                  RESULT_VARIABLE status OUTPUT_VARIABLE description ERROR_VARIABLE errors)
+  if(NOT status EQUAL 0 OR NOT description MATCHES "\"sheets\": *\\[")
+    message(FATAL_ERROR "unpacked stratamix describe: status ${status}\n${errors}")
+  endif()
 endif()
 
 if(DEFINED CC)

@@ -5,7 +5,8 @@
 #   STRATAMIX  the tool;  WORK  a scratch folder
 #   VERSION_TWO  a plug-in that follows interface version 2
 #   SCENES  the small scenes of the scene reader's tests;  SHADER_DIR  the
-#   declaration's folder
+#   declaration's folder;  IMAGES  the file name of the program stratamix
+#   hands the preview over to, beside it
 include(${CMAKE_CURRENT_LIST_DIR}/../wrong_uses.cmake)
 
 file(REMOVE_RECURSE ${WORK})
@@ -60,6 +61,13 @@ set(rows
   "--connect gamma ${SCENES}/looks.mi | 2 | stratamix preview: --connect takes PARAMETER=PATTERN, the parameter by its declared name, not 'gamma'"
   "--shader rust_layer --connect layerColor=stripes(3) ${SCENES}/looks.mi -I ${SHADER_DIR} | 1 | stratamix preview: a pattern given with --connect is refused: line 45: ")
 check_wrong_uses(TOOL ${STRATAMIX} COMMAND preview WORK ${WORK} ROWS ${rows} LEFT ${WORK}/*.png ${WORK}/*.exr)
+
+# stratamix alone, without the program it hands the preview over to.
+file(COPY ${STRATAMIX} DESTINATION ${WORK}/alone)
+get_filename_component(alone ${STRATAMIX} NAME)
+set(unrun "stratamix preview: cannot run ${WORK}/alone/${IMAGES}: No such file or directory")
+check_wrong_uses(TOOL ${WORK}/alone/${alone} COMMAND preview WORK ${WORK} LEFT ${WORK}/*.png
+                 ROWS "${small} | 2 | ${unrun}" "--help | 2 | ${unrun}")
 
 # A byte-order mark, CR and CRLF line ends and a size of exactly 64 KiB
 # change nothing: the preset renders the same values as its plain twin.
