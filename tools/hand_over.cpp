@@ -18,23 +18,26 @@ namespace {
 
 // The program beside this one is built with the preview, so it has describe
 // and the preview; the bake and serve as the build has them.
+#if defined(STRATAMIX_WITH_BAKE)
+constexpr bool kWithBake = true;
+#else
+constexpr bool kWithBake = false;
+#endif
+#if defined(STRATAMIX_WITH_SERVE)
+constexpr bool kWithServe = true;
+#else
+constexpr bool kWithServe = false;
+#endif
+
 bool in_this_build(ImageCommandId id) {
   switch (id) {
     case ImageCommandId::describe:
     case ImageCommandId::preview:
       return true;
     case ImageCommandId::bake:
-#if defined(STRATAMIX_WITH_BAKE)
-      return true;
-#else
-      return false;
-#endif
+      return kWithBake;
     case ImageCommandId::serve:
-#if defined(STRATAMIX_WITH_SERVE)
-      return true;
-#else
-      return false;
-#endif
+      return kWithServe;
   }
   return false;
 }
