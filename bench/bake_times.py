@@ -10,7 +10,8 @@ stratamix preview and the bare shader in the same run:
     (strata_bench's threads/ benchmark) in the same rounds: each round bakes
     on one thread and on two and runs the shader on one and on two, in turn,
     so that a busy spell of a shared machine falls on all four; the medians
-    of the rounds make the figures;
+    of the rounds make the figures (nine by default: one round on a shared
+    machine varies by a tenth or more);
   - the bake's peak resident memory at each size with two maps.
 
 The load average stands beside the figures: on a machine others share, a
@@ -143,8 +144,9 @@ def main():
                         default=os.path.join(ROOT, "preview/presets/layered-bumps.preset"))
     parser.add_argument("--mesh", default=os.path.join(ROOT, "bake/examples/vase.obj"))
     parser.add_argument("--sizes", default="2048,4096")
-    parser.add_argument("--rounds", type=int, default=3,
-                        help="rounds of the one-thread and two-thread runs (default 3)")
+    parser.add_argument("--rounds", type=int, default=9,
+                        help="rounds of the one-thread and two-thread runs (default 9: one round "
+                             "on a shared machine varies by a tenth or more)")
     parser.add_argument("--threads-only", action="store_true",
                         help="only the speed-up from one thread to two, on the first size")
     parser.add_argument("--json", help="also write the figures here, for bench/report.py")

@@ -9,15 +9,26 @@
 # finding, eval_fuzz for an eval- one, scene_fuzz for a scene- one, mesh_fuzz
 # for a mesh- one).
 #
-#   fuzz/run.sh [fuzz|fuzz-single] [SECONDS]      (defaults: fuzz, 60 each)
+# Each fuzzer runs on one core, so they run side by side, as many at once as
+# the machine has cores: every target still gets its whole time.
+#
+#   fuzz/run.sh [fuzz|fuzz-single] [SECONDS] [TARGET...]
+#
+# (defaults: fuzz, 60 each, every target; named targets alone are built and
+# run.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 preset=${1:-fuzz}
 seconds=${2:-60}
+wanted=("${@:3}")
 build=build/$preset
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset"
+if [ "${#wanted[@]}" -gt 0 ]; then
+  cmake --build --preset "$preset" --target "${wanted[@]}"
+else
+  cmake --build --preset "$preset"
+fi
 mkdir -p "$build/findings"
 
 # run TARGET CORPUS PREFIX SEEDS...: one fuzzer for the bounded time, its
@@ -34,19 +45,43 @@ run() {
     echo "fuzz/run.sh: $target ($preset) found a failing input in $build/findings/" >&2
     return 1
   fi
-  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || tail -n 3 "$log"
+  { grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || tail -n 3 "$log"; } |
+    sed "s/^/$target: /"
 }
 
-status=0
-run strata_fuzz "$build/corpus" "" fuzz/corpus || status=1
+# start TARGET CORPUS PREFIX SEEDS...: run in the background once a core is
+# free; its exit status lands in $build/TARGET.status.
+cores=$(nproc)
+started=()
+start() {
+  if [ "${#wanted[@]}" -gt 0 ] && [[ " ${wanted[*]} " != *" $1 "* ]]; then
+    return
+  fi
+  while [ "$(jobs -rp | wc -l)" -ge "$cores" ]; do
+    wait -n || true
+  done
+  rm -f "$build/$1.status"
+  { if run "$@"; then echo 0 >"$build/$1.status"; fi; } &
+  started+=("$1")
+}
+
+start strata_fuzz "$build/corpus" "" fuzz/corpus
 # The example presets are the parser's seeds, with a few of the grammar's
 # corners beside them.
-run preset_fuzz "$build/preset-corpus" preset- fuzz/preset_corpus preview/presets || status=1
-run eval_fuzz "$build/eval-corpus" eval- fuzz/eval_corpus || status=1
+start preset_fuzz "$build/preset-corpus" preset- fuzz/preset_corpus preview/presets
+start eval_fuzz "$build/eval-corpus" eval- fuzz/eval_corpus
 # The small scenes of the reader's tests are the scene reader's seeds.
-run scene_fuzz "$build/scene-corpus" scene- tests/scene || status=1
+start scene_fuzz "$build/scene-corpus" scene- tests/scene
 # Triangle soups in the target's own reading (fuzz/make_mesh_corpus.py).
 if [ -x "$build/bin/mesh_fuzz" ]; then
-  run mesh_fuzz "$build/mesh-corpus" mesh- fuzz/mesh_corpus || status=1
+  start mesh_fuzz "$build/mesh-corpus" mesh- fuzz/mesh_corpus
 fi
+wait
+status=0
+for target in "${started[@]}"; do
+  # A fuzzer that failed, or was killed before it could say, wrote no 0.
+  if [ "$(cat "$build/$target.status" 2>/dev/null)" != 0 ]; then
+    status=1
+  fi
+done
 exit "$status"

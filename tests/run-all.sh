@@ -38,6 +38,7 @@ if [ "$wine32" = yes ]; then
   parts+=(wine32)
 fi
 tools/install-deps.sh "${parts[@]}" || exit 1
+setup_seconds=$SECONDS
 
 rm -rf "$logs/home"
 own_home "$logs/home"
@@ -45,9 +46,13 @@ rows=()
 total_passed=0
 total_failed=0
 
-# record STEP WHERE PASSED FAILED [NOTE]
+# record STEP WHERE PASSED FAILED [NOTE]: one row of the closing table, with
+# the time since the step began (began, set by each step as it starts), so
+# that the table also says where the run's time went.
+began=$SECONDS
 record() {
-  rows+=("$(printf '%-22s %-24s %6d %6d  %s' "$1" "$2" "$3" "$4" "${5:-}")")
+  rows+=("$(printf '%-22s %-24s %6d %6d %6ds  %s' "$1" "$2" "$3" "$4" $((SECONDS - began)) \
+    "${5:-}")")
   total_passed=$((total_passed + $3))
   total_failed=$((total_failed + $4))
 }
@@ -73,13 +78,20 @@ archive_of() {
 preset() {
   local name=$1 where=$2 log=$logs/$1.log
   shift 2
+  began=$SECONDS
   local configure=(cmake --preset "$name")
-  # The preview, stratamix serve, the bake and their tests are part of every
-  # native run: a missing OpenImageIO, libmicrohttpd or assimp fails here
-  # instead of skipping them. The cross builds never look for them.
+  # The preview, stratamix serve, the bake and their tests are part of the
+  # native run and the sanitizers' runs: a missing OpenImageIO, libmicrohttpd
+  # or assimp fails here instead of skipping them. The single float model
+  # ships only in the PowerPC build, which has none of them, so its native
+  # run leaves them out (half of a native build's compiling). The cross builds
+  # never look for them.
   case "$name" in
-    native*)
+    native | asan | tsan)
       configure+=(-DSTRATAMIX_BUILD_PREVIEW=ON -DSTRATAMIX_BUILD_SERVE=ON -DSTRATAMIX_BUILD_BAKE=ON)
+      ;;
+    native-single)
+      configure+=(-DSTRATAMIX_BUILD_PREVIEW=OFF -DSTRATAMIX_BUILD_SERVE=OFF -DSTRATAMIX_BUILD_BAKE=OFF)
       ;;
   esac
   local build=(cmake --build --preset "$name")
@@ -108,6 +120,7 @@ preset() {
 step() {
   local name=$1 where=$2
   shift 2
+  began=$SECONDS
   if "$@"; then
     record "$name" "$where" 1 0
   else
@@ -128,10 +141,12 @@ fi
 preset ppc qemu-ppc
 
 # A bounded fuzzing run per float model, and the benchmarks once, briefly.
-# Each run fuzzes the plug-in, the preset parser, eval's case lines and the
-# scene reader, 30 seconds each.
+# The wide run fuzzes the plug-in, the preset parser, eval's case lines, the
+# scene reader and the mesh reader, 30 seconds each; the float model changes
+# the plug-in alone (the readers compile the same in both), so the single
+# run fuzzes the plug-in.
 step fuzz native fuzz/run.sh fuzz "${STRATAMIX_FUZZ_SECONDS:-30}"
-step fuzz-single native fuzz/run.sh fuzz-single "${STRATAMIX_FUZZ_SECONDS:-30}"
+step fuzz-single native fuzz/run.sh fuzz-single "${STRATAMIX_FUZZ_SECONDS:-30}" strata_fuzz
 step bench native build/native/bin/strata_bench --benchmark_filter=full \
   --benchmark_min_time=0.01
 
@@ -151,6 +166,7 @@ pack=${pack:-build/native/conformance/no-conformance-pack}
 same_bits() {
   local step=$1 reference=$2 other=$3 log=$logs/$1-$3.log
   shift 3
+  began=$SECONDS
   python3 conformance/check.py --pack "$pack" "$@" "build/$other/identity/answers.jsonl" | tee "$log"
   local status=${PIPESTATUS[0]} note
   note=$(grep -o -E 'compared [0-9]+ cases.*' "$log" | tail -n 1)
@@ -172,6 +188,7 @@ same_bits conformance "pack single" ppc --model single
 # write to the user's home outside this run.
 home_untouched() {
   local written
+  began=$SECONDS
   written=$(cd "$HOME" && find . -mindepth 1 -maxdepth 3 | sort | head -n 5 | tr '\n' ' ')
   if [ -z "$written" ]; then
     record "home" "every step" 1 0 "$HOME stayed empty"
@@ -182,12 +199,13 @@ home_untouched() {
 home_untouched
 
 echo
-printf '%-22s %-24s %6s %6s  %s\n' "step" "ran under" "passed" "failed" "notes"
+printf '%-22s %-24s %6s %6s %7s  %s\n' "step" "ran under" "passed" "failed" "time" "notes"
 printf '%s\n' "${rows[@]}"
 if [ "$wine32" != yes ]; then
   echo "The Windows x86 DLL's answers were not run on this machine: it does not run 32-bit x86"
   echo "programs. The x86-64 answers come from mingw's x86-64 pow, not the x87 pow the x86 DLL"
   echo "carries."
 fi
-echo "$total_passed passed, $total_failed failed"
+echo "$total_passed passed, $total_failed failed, in $((SECONDS / 60)) minutes" \
+  "(the set-up $setup_seconds s)"
 [ "$total_failed" -eq 0 ]
