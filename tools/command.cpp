@@ -144,12 +144,15 @@ int with_session(const CLI::App& command, const std::string& path, std::ostream&
 Command add_missing_command(CLI::App& root, const std::string& name, const std::string& why,
                             std::ostream& err) {
   CLI::App* app = root.add_subcommand(name, "(not in this build)");
-  // Whatever follows the command is its own, unread.
+  // Whatever follows the command is its own, unread: `serve --port 0` is
+  // told that serve is missing, not that --port is unknown.
   app->prefix_command();
-  return {app, [app, why, &err] {
-            err << tool_name(*app->get_parent()) << ": " << why << '\n';
+  return {app,
+          [app, why, &err] {
+            err << tool_name(*app) << ": " << why << '\n';
             return kUsageStatus;
-          }};
+          },
+          true};
 }
 
 int run_command_line(CLI::App& root, const std::vector<Command>& commands,
@@ -177,8 +180,8 @@ int run_command_line(CLI::App& root, const std::vector<Command>& commands,
       chosen = &c;
     }
   }
-  // The program a command is handed over to answers the whole line.
-  if (chosen == nullptr || !chosen->hands_over) {
+  // A command handed over, or lacking, answers the whole line itself.
+  if (chosen == nullptr || !chosen->answers_whole_line) {
     if (help) {
       out << root.help();
       return 0;

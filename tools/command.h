@@ -26,9 +26,9 @@ inline constexpr int kUsageStatus = 2;
 struct Command {
   CLI::App* app;
   std::function<int()> run;
-  // Handed over to another program with the whole command line, which
-  // reads and answers all of it: its help and its mistakes too.
-  bool hands_over = false;
+  // Answers the whole command line itself, its help and its mistakes too:
+  // a command handed over to another program, or one this build lacks.
+  bool answers_whole_line = false;
 };
 
 // A command line the tool will not run, in one line without the tool's name:
