@@ -7,8 +7,8 @@ strings that hold `shader "x" "strataMix"` as text), reads it once so that
 it is in the page cache, then reports check's throughput beside `wc -l`'s on
 the same file, and check's peak resident memory. The tool's start-up (the
 libraries it loads) is measured on an empty scene and reported beside: the
-throughput with it taken out, and the memory above it. A measurement, not a test: nothing
-here fails on a slow machine.
+throughput with it taken out, and the memory above it. A measurement, not a
+test: nothing here fails on a slow machine.
 
     bench/scene_scan.py [--stratamix PATH] [--size-mb N]... [--json PATH]
 
