@@ -33,9 +33,9 @@ std::string one_line(std::string text) {
 // reach.
 void pad_channels(const MapView& map, const float* coverage, const std::vector<float>& reach,
                   int first, int count) {
-  OIIO::ImageSpec spec(map.size, map.size, count + 1, OIIO::TypeDesc::FLOAT);
-  spec.alpha_channel = count;
-  OIIO::ImageBuf fill(spec);
+  OIIO::ImageSpec header(map.size, map.size, count + 1, OIIO::TypeDesc::FLOAT);
+  header.alpha_channel = count;
+  OIIO::ImageBuf fill(header);
   auto* px = static_cast<float*>(fill.localpixels());
   const std::size_t texels = texels_of(map);
   const auto stride = static_cast<std::size_t>(map.channels);
@@ -80,30 +80,30 @@ std::vector<std::string> channel_names(int channels) {
   }
 }
 
-OIIO::ImageSpec map_spec(const MapView& map, const MapMetadata& metadata, int channels,
-                         const OIIO::TypeDesc& format) {
-  OIIO::ImageSpec spec(map.size, map.size, channels, format);
-  spec.channelnames = channel_names(channels);
-  spec.alpha_channel = channels == 4 ? 3 : -1;
-  spec.attribute("Software", metadata.version);
-  spec.attribute("strataMix:look", metadata.look);
-  spec.attribute("strataMix:mesh", metadata.mesh);
-  spec.attribute("strataMix:version", metadata.version);
-  spec.attribute("strataMix:map", metadata.map);
-  spec.attribute("strataMix:udim", metadata.udim);
+OIIO::ImageSpec map_header(const MapView& map, const MapMetadata& metadata, int channels,
+                           const OIIO::TypeDesc& format) {
+  OIIO::ImageSpec header(map.size, map.size, channels, format);
+  header.channelnames = channel_names(channels);
+  header.alpha_channel = channels == 4 ? 3 : -1;
+  header.attribute("Software", metadata.version);
+  header.attribute("strataMix:look", metadata.look);
+  header.attribute("strataMix:mesh", metadata.mesh);
+  header.attribute("strataMix:version", metadata.version);
+  header.attribute("strataMix:map", metadata.map);
+  header.attribute("strataMix:udim", metadata.udim);
   // The values are the shader's, not a picture's: no transfer curve.
-  spec.attribute("oiio:ColorSpace", "Linear");
+  header.attribute("oiio:ColorSpace", "Linear");
   // No date: the same bake gives the same bytes.
-  spec.attribute("DateTime", "");
-  return spec;
+  header.attribute("DateTime", "");
+  return header;
 }
 
 // Writes `channels` of the map's channels (the first ones) as `format`.
-void write_file(const MapView& map, const OIIO::ImageSpec& spec, const char* format_name,
+void write_file(const MapView& map, const OIIO::ImageSpec& header, const char* format_name,
                 const std::string& temporary, const std::string& final_path) {
   const auto out = OIIO::ImageOutput::create(format_name);
   const auto stride = static_cast<OIIO::stride_t>(sizeof(float)) * map.channels;
-  if (!out || !out->open(temporary, spec) ||
+  if (!out || !out->open(temporary, header) ||
       !out->write_image(OIIO::TypeDesc::FLOAT, map.texels, stride) || !out->close()) {
     throw std::runtime_error("cannot write " + final_path + ": " +
                              one_line(out ? out->geterror() : OIIO::geterror()));
@@ -191,19 +191,19 @@ void PendingFiles::discard() {
 
 void write_map_files(const MapView& map, const MapMetadata& metadata, const std::string& stem,
                      PendingFiles* files) {
-  OIIO::ImageSpec exr = map_spec(map, metadata, map.channels, OIIO::TypeDesc::FLOAT);
+  OIIO::ImageSpec exr = map_header(map, metadata, map.channels, OIIO::TypeDesc::FLOAT);
   exr.attribute("compression", "zip");
   write_file(map, exr, "openexr", files->add(stem + ".exr"), stem + ".exr");
   // To look at: 8 bits, and a colour without its alpha.
   const OIIO::ImageSpec png =
-      map_spec(map, metadata, std::min(map.channels, 3), OIIO::TypeDesc::UINT8);
+      map_header(map, metadata, std::min(map.channels, 3), OIIO::TypeDesc::UINT8);
   write_file(map, png, "png", files->add(stem + ".png"), stem + ".png");
 }
 
 void write_map_texture(const MapView& map, const MapMetadata& metadata, const std::string& stem,
                        PendingFiles* files) {
-  const OIIO::ImageSpec spec = map_spec(map, metadata, map.channels, OIIO::TypeDesc::FLOAT);
-  const OIIO::ImageBuf image(spec, map.texels);
+  const OIIO::ImageSpec header = map_header(map, metadata, map.channels, OIIO::TypeDesc::FLOAT);
+  const OIIO::ImageBuf image(header, map.texels);
   OIIO::ImageSpec config;
   config.attribute("maketx:fileformatname", "tiff");
   // Each mip level the box average of the one above: the padded islands

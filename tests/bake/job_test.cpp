@@ -59,11 +59,11 @@ Baked bake_look(const std::string& mesh_path, const std::string& look, BakeJob j
 std::vector<float> pixels(const std::filesystem::path& path, int* channels = nullptr) {
   OIIO::ImageBuf image(path.string());
   EXPECT_TRUE(image.read(0, 0, true, OIIO::TypeDesc::FLOAT)) << path << image.geterror();
-  const OIIO::ImageSpec& spec = image.spec();
-  std::vector<float> out(static_cast<std::size_t>(spec.width) * spec.height * spec.nchannels);
+  const OIIO::ImageSpec& header = image.spec();
+  std::vector<float> out(static_cast<std::size_t>(header.width) * header.height * header.nchannels);
   image.get_pixels(image.roi(), OIIO::TypeDesc::FLOAT, out.data());
   if (channels != nullptr) {
-    *channels = spec.nchannels;
+    *channels = header.nchannels;
   }
   return out;
 }
